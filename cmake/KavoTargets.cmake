@@ -1,0 +1,38 @@
+# Per-target defaults shared by every target of the project: warnings and sanitizers.
+function(kavo_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(KAVO_SANITIZE)
+    string(REPLACE ";" "," _kavo_san "${KAVO_SANITIZE}")
+    target_compile_options(${target} PRIVATE -fsanitize=${_kavo_san} -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=${_kavo_san})
+  endif()
+endfunction()
+
+# kavo_test(NAME SOURCES ... [LIBS ...] [CONCURRENCY])
+# One test executable, registered with CTest through gtest_discover_tests, label "unit".
+# CONCURRENCY gives the label "concurrency" instead: the ThreadSanitizer build runs those.
+function(kavo_test name)
+  cmake_parse_arguments(ARG "CONCURRENCY" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  kavo_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE kavo_test_main ${ARG_LIBS} GTest::gmock GTest::gtest)
+  set(_label unit)
+  if(ARG_CONCURRENCY)
+    set(_label concurrency)
+    add_dependencies(kavo_concurrency_tests ${name})
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${_label} TIMEOUT 300)
+  add_dependencies(kavo_all_tests ${name})
+endfunction()
+
+# kavo_bench(NAME SOURCES ... [LIBS ...])
+function(kavo_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  kavo_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark_main)
+endfunction()

@@ -1,0 +1,1 @@
+#include "mi_common.h"
