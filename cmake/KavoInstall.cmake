@@ -13,7 +13,8 @@ install(TARGETS kavocpp_util kavo_kbase kavo_mi
 install(DIRECTORY src/ DESTINATION ${KAVO_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY sdk/kbase/kbase DESTINATION ${KAVO_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY sdk/mi/include/ DESTINATION ${KAVO_INSTALL_INCLUDEDIR}/mi FILES_MATCHING PATTERN "*.h")
-install(DIRECTORY config/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kavocpp_util/config)
+# The installation root (GlobalPathCfg::get(0)) is the prefix: <prefix>/config/kavo.json.
+install(DIRECTORY config/ DESTINATION config)
 
 install(EXPORT kavocpp_utilTargets NAMESPACE kavocpp_util:: DESTINATION ${KAVO_INSTALL_CMAKEDIR})
 configure_package_config_file(cmake/kavocpp_utilConfig.cmake.in

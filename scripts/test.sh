@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything, runs every test, then runs the tests again under
 # AddressSanitizer + UBSan and the concurrency tests under ThreadSanitizer, and finally builds a
-# small consumer project against the installed package.
+# small consumer project against the installed package and as a subproject.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -35,4 +35,9 @@ cmake --install build --prefix "$prefix" > /dev/null
 cmake -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$prefix"
 cmake --build build/consumer -j"$jobs"
 KAVO_ROOT="$prefix" ./build/consumer/consumer
+echo "== consumer project with the library as a subproject"
+rm -rf build/consumer-sub
+cmake -S tests/consumer -B build/consumer-sub -DKAVO_SOURCE_DIR="$root"
+cmake --build build/consumer-sub -j"$jobs"
+KAVO_CONFIG="$root/config/kavo.json" ./build/consumer-sub/consumer
 echo "== all tests passed"
