@@ -1,1 +1,0 @@
-#include "mi_common.h"

@@ -1,0 +1,239 @@
+// MI_IVE of the platform SDK stand-in: handle bookkeeping and software resize (libyuv bilinear),
+// NV12 <-> planar RGB conversion (libyuv, BT.601 full range) and the inclusive integral image.
+#include "mi_ive.h"
+
+#include <libyuv.h>
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "mi_internal.h"
+
+namespace kavo_mi {
+namespace {
+
+struct Handles {
+  std::mutex mutex;  // guards live
+  bool live[MI_IVE_MAX_HANDLE] = {};
+};
+
+Handles& handles() {
+  static Handles* h = new Handles;
+  return *h;
+}
+
+MI_S32 check_handle(MI_IVE_HANDLE h) {
+  if (h < 0 || h >= MI_IVE_MAX_HANDLE) return MI_ERR_IVE_INVALID_HANDLE;
+  Handles& hs = handles();
+  std::lock_guard<std::mutex> lock(hs.mutex);
+  return hs.live[h] ? MI_SUCCESS : MI_ERR_IVE_UNEXIST;
+}
+
+// CPU views of the planes of a checked engine image.
+struct Planes {
+  std::uint8_t* data[3] = {};
+  int stride[3] = {};  // in bytes
+  int width = 0;
+  int height = 0;
+};
+
+// Checks `img` has type `type`, sane sizes and strides, and planes inside live blocks.
+MI_S32 check_image(const MI_IVE_Image_t* img, MI_IVE_ImageType_e type, Planes* out) {
+  if (img == nullptr) return MI_ERR_IVE_NULL_PTR;
+  if (img->eType != type) return MI_ERR_IVE_ILLEGAL_PARAM;
+  int planes = 1;
+  int elem = 1;
+  switch (type) {
+    case E_MI_IVE_IMAGE_TYPE_U8C1: break;
+    case E_MI_IVE_IMAGE_TYPE_YUV420SP: planes = 2; break;
+    case E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR: planes = 3; break;
+    case E_MI_IVE_IMAGE_TYPE_U32C1: elem = 4; break;
+    default: return MI_ERR_IVE_NOT_SUPPORT;
+  }
+  int w = img->u16Width;
+  int h = img->u16Height;
+  if (w == 0 || h == 0) return MI_ERR_IVE_ILLEGAL_PARAM;
+  if (type == E_MI_IVE_IMAGE_TYPE_YUV420SP && (w % 2 != 0 || h % 2 != 0)) return MI_ERR_IVE_ILLEGAL_PARAM;
+  for (int k = 0; k < planes; ++k) {
+    int rows = (type == E_MI_IVE_IMAGE_TYPE_YUV420SP && k == 1) ? h / 2 : h;
+    if (img->u16Stride[k] < w) return MI_ERR_IVE_ILLEGAL_PARAM;
+    std::uint64_t extent = (static_cast<std::uint64_t>(img->u16Stride[k]) * (rows - 1) + w) * elem;
+    if (MI_S32 ret = arena::check_range(E_MI_MODULE_ID_IVE, img->u64PhyAddr[k], extent)) return ret;
+    out->data[k] = arena::view(img->u64PhyAddr[k]);
+    out->stride[k] = img->u16Stride[k] * elem;
+  }
+  out->width = w;
+  out->height = h;
+  return MI_SUCCESS;
+}
+
+bool source_too_large(const MI_IVE_Image_t* src) {
+  return src->u16Width > MI_IVE_MAX_SRC_WIDTH || src->u16Height > MI_IVE_MAX_SRC_HEIGHT;
+}
+
+// Rows per strip of the colour conversions: the packed intermediate stays in the cache.
+constexpr int kStripRows = 16;
+
+std::vector<std::uint8_t>& strip_buffer(std::size_t bytes) {
+  thread_local std::vector<std::uint8_t> buffer;
+  if (buffer.size() < bytes) buffer.resize(bytes);
+  return buffer;
+}
+
+void nv12_to_rgb_planes(const Planes& s, const Planes& d) {
+  int w = s.width;
+  int packedStride = w * 3;
+  std::uint8_t* packed = strip_buffer(static_cast<std::size_t>(packedStride) * kStripRows).data();
+  for (int y = 0; y < s.height; y += kStripRows) {
+    int rows = std::min(kStripRows, s.height - y);  // even: the height is even
+    // NV12 to R,G,B bytes is NV21 to B,G,R bytes with the U/V-swapped matrix (libyuv's NV12ToRAWMatrix).
+    libyuv::NV21ToRGB24Matrix(s.data[0] + static_cast<std::size_t>(s.stride[0]) * y, s.stride[0],
+                    s.data[1] + static_cast<std::size_t>(s.stride[1]) * (y / 2), s.stride[1], packed,
+                    packedStride, &libyuv::kYvuJPEGConstants, w, rows);
+    libyuv::SplitRGBPlane(packed, packedStride, d.data[0] + static_cast<std::size_t>(d.stride[0]) * y,
+                          d.stride[0], d.data[1] + static_cast<std::size_t>(d.stride[1]) * y, d.stride[1],
+                          d.data[2] + static_cast<std::size_t>(d.stride[2]) * y, d.stride[2], w, rows);
+  }
+}
+
+void rgb_planes_to_nv12(const Planes& s, const Planes& d) {
+  int w = s.width;
+  int halfW = w / 2;
+  int packedStride = w * 3;
+  std::size_t packedBytes = static_cast<std::size_t>(packedStride) * kStripRows;
+  std::size_t chromaBytes = static_cast<std::size_t>(halfW) * (kStripRows / 2);
+  std::uint8_t* packed = strip_buffer(packedBytes + 2 * chromaBytes).data();
+  std::uint8_t* u = packed + packedBytes;
+  std::uint8_t* v = u + chromaBytes;
+  for (int y = 0; y < s.height; y += kStripRows) {
+    int rows = std::min(kStripRows, s.height - y);
+    libyuv::MergeRGBPlane(s.data[0] + static_cast<std::size_t>(s.stride[0]) * y, s.stride[0],
+                          s.data[1] + static_cast<std::size_t>(s.stride[1]) * y, s.stride[1],
+                          s.data[2] + static_cast<std::size_t>(s.stride[2]) * y, s.stride[2], packed,
+                          packedStride, w, rows);
+    libyuv::RAWToJ420(packed, packedStride, d.data[0] + static_cast<std::size_t>(d.stride[0]) * y, d.stride[0],
+                      u, halfW, v, halfW, w, rows);
+    libyuv::MergeUVPlane(u, halfW, v, halfW, d.data[1] + static_cast<std::size_t>(d.stride[1]) * (y / 2),
+                         d.stride[1], halfW, rows / 2);
+  }
+}
+
+void integral(const Planes& s, const Planes& d) {
+  const std::uint32_t* prev = nullptr;
+  for (int y = 0; y < s.height; ++y) {
+    const std::uint8_t* in = s.data[0] + static_cast<std::size_t>(s.stride[0]) * y;
+    auto* out = reinterpret_cast<std::uint32_t*>(d.data[0] + static_cast<std::size_t>(d.stride[0]) * y);
+    std::uint32_t sum = 0;
+    if (prev == nullptr) {
+      for (int x = 0; x < s.width; ++x) out[x] = sum += in[x];
+    } else {
+      for (int x = 0; x < s.width; ++x) out[x] = prev[x] + (sum += in[x]);
+    }
+    prev = out;
+  }
+}
+
+}  // namespace
+}  // namespace kavo_mi
+
+using namespace kavo_mi;
+
+extern "C" {
+
+MI_S32 MI_IVE_Create(MI_IVE_HANDLE hHandle) {
+  KAVO_MI_ENTER(kIveCreate);
+  if (hHandle < 0 || hHandle >= MI_IVE_MAX_HANDLE) return MI_ERR_IVE_INVALID_HANDLE;
+  Handles& hs = handles();
+  std::lock_guard<std::mutex> lock(hs.mutex);
+  if (hs.live[hHandle]) return MI_ERR_IVE_EXIST;
+  hs.live[hHandle] = true;
+  return MI_SUCCESS;
+}
+
+MI_S32 MI_IVE_Destroy(MI_IVE_HANDLE hHandle) {
+  KAVO_MI_ENTER(kIveDestroy);
+  if (hHandle < 0 || hHandle >= MI_IVE_MAX_HANDLE) return MI_ERR_IVE_INVALID_HANDLE;
+  Handles& hs = handles();
+  std::lock_guard<std::mutex> lock(hs.mutex);
+  if (!hs.live[hHandle]) return MI_ERR_IVE_UNEXIST;
+  hs.live[hHandle] = false;
+  return MI_SUCCESS;
+}
+
+MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
+                     const MI_IVE_ResizeCtrl_t* pstCtrl, MI_BOOL bInstant) {
+  KAVO_MI_ENTER(kIveResize);
+  (void)bInstant;
+  if (MI_S32 ret = check_handle(hHandle)) return ret;
+  if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  MI_IVE_ImageType_e type;
+  switch (pstCtrl->eMode) {
+    case E_MI_IVE_RESIZE_TYPE_U8C1: type = E_MI_IVE_IMAGE_TYPE_U8C1; break;
+    case E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR: type = E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR; break;
+    case E_MI_IVE_RESIZE_TYPE_YUV420SP: type = E_MI_IVE_IMAGE_TYPE_YUV420SP; break;
+    default: return MI_ERR_IVE_NOT_SUPPORT;
+  }
+  Planes s, d;
+  if (MI_S32 ret = check_image(pstSrc, type, &s)) return ret;
+  if (MI_S32 ret = check_image(pstDst, type, &d)) return ret;
+  if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
+  if (type == E_MI_IVE_IMAGE_TYPE_YUV420SP) {
+    int r = libyuv::NV12Scale(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0],
+                              d.stride[0], d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
+    return r == 0 ? MI_SUCCESS : MI_ERR_IVE_ILLEGAL_PARAM;
+  }
+  int planes = type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;
+  for (int k = 0; k < planes; ++k) {
+    libyuv::ScalePlane(s.data[k], s.stride[k], s.width, s.height, d.data[k], d.stride[k], d.width, d.height,
+                       libyuv::kFilterBilinear);
+  }
+  return MI_SUCCESS;
+}
+
+MI_S32 MI_IVE_Csc(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
+                  const MI_IVE_CscCtrl_t* pstCtrl, MI_BOOL bInstant) {
+  KAVO_MI_ENTER(kIveCsc);
+  (void)bInstant;
+  if (MI_S32 ret = check_handle(hHandle)) return ret;
+  if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  bool toRgb;
+  switch (pstCtrl->eMode) {
+    case E_MI_IVE_CSC_TYPE_YUV2RGB: toRgb = true; break;
+    case E_MI_IVE_CSC_TYPE_RGB2YUV: toRgb = false; break;
+    default: return MI_ERR_IVE_NOT_SUPPORT;
+  }
+  Planes s, d;
+  MI_IVE_ImageType_e nv12 = E_MI_IVE_IMAGE_TYPE_YUV420SP;
+  MI_IVE_ImageType_e rgb = E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR;
+  if (MI_S32 ret = check_image(pstSrc, toRgb ? nv12 : rgb, &s)) return ret;
+  if (MI_S32 ret = check_image(pstDst, toRgb ? rgb : nv12, &d)) return ret;
+  if (s.width != d.width || s.height != d.height || s.width % 2 != 0 || s.height % 2 != 0) {
+    return MI_ERR_IVE_ILLEGAL_PARAM;
+  }
+  if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
+  if (toRgb) {
+    nv12_to_rgb_planes(s, d);
+  } else {
+    rgb_planes_to_nv12(s, d);
+  }
+  return MI_SUCCESS;
+}
+
+MI_S32 MI_IVE_Integ(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
+                    const MI_IVE_IntegCtrl_t* pstCtrl, MI_BOOL bInstant) {
+  KAVO_MI_ENTER(kIveInteg);
+  (void)bInstant;
+  if (MI_S32 ret = check_handle(hHandle)) return ret;
+  if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  if (pstCtrl->eOutCtrl != E_MI_IVE_INTEG_OUT_CTRL_SUM) return MI_ERR_IVE_NOT_SUPPORT;
+  Planes s, d;
+  if (MI_S32 ret = check_image(pstSrc, E_MI_IVE_IMAGE_TYPE_U8C1, &s)) return ret;
+  if (MI_S32 ret = check_image(pstDst, E_MI_IVE_IMAGE_TYPE_U32C1, &d)) return ret;
+  if (s.width != d.width || s.height != d.height) return MI_ERR_IVE_ILLEGAL_PARAM;
+  if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
+  integral(s, d);
+  return MI_SUCCESS;
+}
+
+}  // extern "C"
