@@ -1,0 +1,194 @@
+// Tests of the stand-in's memory shared between processes: a block written by one process is read by
+// another through its physical address, and a process that dies (holding blocks, or the arena lock)
+// leaves the arena usable.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "mi_sys.h"
+#include "mi_test.h"
+#include "mi/MiTestUtil.h"
+
+namespace {
+
+const bool kPrivateArena = use_private_arena("MiProcessTest", "32M");
+
+// A forked child that reports to the parent through a pipe and then waits until it is killed.
+class Child {
+ public:
+  // Runs `body(fd)` in a new process; body writes its report to fd and returns true on success.
+  template <typename Body>
+  explicit Child(Body body) {
+    int toParent[2];
+    int toChild[2];
+    if (pipe(toParent) != 0 || pipe(toChild) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(toParent[0]);
+      close(toChild[1]);
+      bool ok = body(toParent[1]);
+      char c;
+      // Stay alive, holding whatever the body took, until the parent kills this process.
+      while (ok && read(toChild[0], &c, 1) != 0) {
+      }
+      _exit(ok ? 0 : 1);
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    fromChild_ = toParent[0];
+    toChildFd_ = toChild[1];
+  }
+  ~Child() {
+    kill_and_wait();
+    if (fromChild_ >= 0) close(fromChild_);
+  }
+
+  // Reads exactly n bytes of the child's report; false if the child ended first.
+  bool read_report(void* buf, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      ssize_t r = read(fromChild_, static_cast<char*>(buf) + got, n - got);
+      if (r <= 0) return false;
+      got += static_cast<size_t>(r);
+    }
+    return true;
+  }
+
+  // SIGKILL and reap, so the child is gone (not a zombie) when this returns.
+  void kill_and_wait() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (toChildFd_ >= 0) close(toChildFd_);
+    toChildFd_ = -1;
+  }
+
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+  int fromChild_ = -1;
+  int toChildFd_ = -1;
+};
+
+constexpr uint32_t kBlockSize = 3 * 4096 + 100;
+
+uint8_t pattern(uint32_t i) { return static_cast<uint8_t>(i * 7 + 3); }
+
+TEST(MiProcessTest, AnotherProcessReadsABlockThroughItsPhysicalAddress) {
+  ASSERT_TRUE(kPrivateArena);
+  Child child([](int fd) {
+    MI_PHY phy = 0;
+    if (MI_SYS_MMA_Alloc(0, nullptr, kBlockSize, &phy) != MI_SUCCESS) return false;
+    // The pattern goes in by physical address: a DMA fill, then DMA copies from a staging block.
+    MI_PHY staging = 0;
+    void* vir = nullptr;
+    if (MI_SYS_MMA_Alloc(0, nullptr, kBlockSize, &staging) != MI_SUCCESS) return false;
+    if (MI_SYS_Mmap(staging, kBlockSize, &vir, 1) != MI_SUCCESS) return false;
+    for (uint32_t i = 0; i < kBlockSize; ++i) static_cast<uint8_t*>(vir)[i] = pattern(i);
+    if (MI_SYS_MemsetPa(0, phy, 0xA5A5A5A5u, kBlockSize) != MI_SUCCESS) return false;
+    if (MI_SYS_MemcpyPa(0, phy, staging, kBlockSize - 100) != MI_SUCCESS) return false;
+    return write(fd, &phy, sizeof(phy)) == sizeof(phy);
+  });
+  ASSERT_TRUE(child.started());
+  MI_PHY phy = 0;
+  ASSERT_TRUE(child.read_report(&phy, sizeof(phy)));
+
+  void* vir = nullptr;
+  ASSERT_EQ(MI_SYS_Mmap(phy + 1, kBlockSize - 1, &vir, 1), MI_SUCCESS);
+  const uint8_t* p = static_cast<const uint8_t*>(vir);
+  for (uint32_t i = 1; i < kBlockSize; ++i) {
+    ASSERT_EQ(p[i - 1], i < kBlockSize - 100 ? pattern(i) : 0xA5) << "byte " << i;
+  }
+  // The block belongs to the child; DMA from it into a block of ours works as well.
+  TestBlock mine(4096);
+  ASSERT_EQ(MI_SYS_MemcpyPa(0, mine.phy(), phy + 4096, 4096), MI_SUCCESS);
+  EXPECT_EQ(mine.data()[0], pattern(4096));
+  EXPECT_EQ(MI_SYS_Munmap(vir, kBlockSize - 1), MI_SUCCESS);
+
+  child.kill_and_wait();
+  MI_U32 reclaimed = 0;
+  ASSERT_EQ(MI_TEST_ReclaimDeadOwners(&reclaimed), MI_SUCCESS);
+  EXPECT_GE(reclaimed, 2u);
+  EXPECT_EQ(MI_SYS_Mmap(phy, 16, &vir, 1), MI_ERR_SYS_UNEXIST);
+  TestBlock after(kBlockSize);
+  EXPECT_NE(after.data(), nullptr);
+}
+
+TEST(MiProcessTest, ProcessDyingInsideTheArenaLockDoesNotWedgeOthers) {
+  Child child([](int fd) {
+    if (MI_TEST_HoldArenaLock() != MI_SUCCESS) return false;
+    char c = 1;
+    return write(fd, &c, 1) == 1;
+  });
+  ASSERT_TRUE(child.started());
+  char c = 0;
+  ASSERT_TRUE(child.read_report(&c, 1));
+  child.kill_and_wait();
+  MI_PHY p = 0;
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &p), MI_SUCCESS);
+  EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_SUCCESS);
+  MI_TEST_ArenaInfo_t info{};
+  EXPECT_EQ(MI_TEST_GetArenaInfo(&info), MI_SUCCESS);
+}
+
+TEST(MiProcessTest, FullArenaReclaimsTheBlocksOfDeadProcesses) {
+  constexpr uint32_t kBig = 20u << 20;  // two of these do not fit in the 32 MiB arena
+  Child child([](int fd) {
+    MI_PHY phy = 0;
+    if (MI_SYS_MMA_Alloc(0, nullptr, kBig, &phy) != MI_SUCCESS) return false;
+    return write(fd, &phy, sizeof(phy)) == sizeof(phy);
+  });
+  ASSERT_TRUE(child.started());
+  MI_PHY theirs = 0;
+  ASSERT_TRUE(child.read_report(&theirs, sizeof(theirs)));
+  MI_PHY mine = 0;
+  EXPECT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_ERR_SYS_NOMEM) << "the child still lives";
+  child.kill_and_wait();
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_SUCCESS);
+  EXPECT_EQ(MI_SYS_MMA_Free(0, mine), MI_SUCCESS);
+}
+
+TEST(MiProcessTest, FrameBufferRecordCarriesAnNv12FrameToAnotherProcess) {
+  constexpr uint16_t kW = 6, kH = 4, kStride = 16;
+  Child child([](int fd) {
+    MI_PHY phy = 0;
+    if (MI_SYS_MMA_Alloc(0, nullptr, kStride * kH * 3 / 2, &phy) != MI_SUCCESS) return false;
+    MI_SYS_BufInfo_t info{};
+    info.eBufType = E_MI_SYS_BUFDATA_FRAME;
+    if (MI_SYS_GetCurPts(0, &info.u64Pts) != MI_SUCCESS) return false;
+    MI_SYS_FrameData_t& f = info.stFrameData;
+    f.ePixelFormat = E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420;
+    f.u16Width = kW;
+    f.u16Height = kH;
+    f.u32Stride[0] = f.u32Stride[1] = kStride;
+    f.u64PhyAddr[0] = phy;
+    f.u64PhyAddr[1] = phy + kStride * kH;
+    if (MI_SYS_MemsetPa(0, f.u64PhyAddr[0], 0x51515151u, kStride * kH) != MI_SUCCESS) return false;
+    if (MI_SYS_MemsetPa(0, f.u64PhyAddr[1], 0x80808080u, kStride * kH / 2) != MI_SUCCESS) return false;
+    return write(fd, &info, sizeof(info)) == sizeof(info);
+  });
+  ASSERT_TRUE(child.started());
+  MI_SYS_BufInfo_t info{};
+  ASSERT_TRUE(child.read_report(&info, sizeof(info)));
+  MI_U64 now = 0;
+  ASSERT_EQ(MI_SYS_GetCurPts(0, &now), MI_SUCCESS);
+  EXPECT_LE(info.u64Pts, now);
+  const MI_SYS_FrameData_t& f = info.stFrameData;
+  ASSERT_EQ(f.u64PhyAddr[1], f.u64PhyAddr[0] + f.u32Stride[0] * f.u16Height);
+  uint32_t bytes = f.u32Stride[0] * f.u16Height * 3 / 2;
+  void* vir = nullptr;
+  ASSERT_EQ(MI_SYS_Mmap(f.u64PhyAddr[0], bytes, &vir, 1), MI_SUCCESS);
+  EXPECT_EQ(static_cast<uint8_t*>(vir)[0], 0x51);
+  EXPECT_EQ(static_cast<uint8_t*>(vir)[kStride * kH - 1], 0x51);
+  EXPECT_EQ(static_cast<uint8_t*>(vir)[kStride * kH], 0x80);
+  EXPECT_EQ(static_cast<uint8_t*>(vir)[bytes - 1], 0x80);
+  EXPECT_EQ(MI_SYS_Munmap(vir, bytes), MI_SUCCESS);
+}
+
+}  // namespace
