@@ -94,6 +94,16 @@ TEST_F(MiSysTest, FreeRequiresTheStartOfALiveBlock) {
   EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_ERR_SYS_UNEXIST);
 }
 
+TEST_F(MiSysTest, FreedAddressIsNotHandedOutAgainAtOnce) {
+  MI_PHY first = 0, second = 0;
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 8192, &first), MI_SUCCESS);
+  ASSERT_EQ(MI_SYS_MMA_Free(0, first), MI_SUCCESS);
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &second), MI_SUCCESS);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(MI_SYS_MemsetPa(0, first, 0, 16), MI_ERR_SYS_UNEXIST) << "a stale address stays invalid";
+  EXPECT_EQ(MI_SYS_MMA_Free(0, second), MI_SUCCESS);
+}
+
 TEST_F(MiSysTest, MappingsOfOneBlockAreCoherentAndMayStartUnaligned) {
   TestBlock block(3 * 4096);
   void* part = nullptr;

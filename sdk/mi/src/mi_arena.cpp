@@ -26,7 +26,7 @@ namespace arena {
 namespace {
 
 constexpr std::uint64_t kMagic = 0x4b41564f50485953ull;  // "KAVOPHYS"
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint64_t kPage = 4096;
 constexpr std::uint32_t kMaxBlocks = 8192;
 constexpr std::uint64_t kDefaultSize = 1ull << 30;
@@ -49,6 +49,7 @@ struct Header {
   std::uint64_t usedBytes;
   std::uint32_t count;
   std::uint32_t padding;
+  std::uint64_t cursor;  // next-fit start: the end of the last allocation
   Block blocks[kMaxBlocks];  // blocks[0 .. count) sorted by offset, non-overlapping
 };
 
@@ -104,6 +105,7 @@ void init_header(Header* h, std::uint64_t fileSize) {
   h->maxBlocks = kMaxBlocks;
   h->fileSize = fileSize;
   h->dataStart = kHeaderBytes;
+  h->cursor = kHeaderBytes;
   __atomic_store_n(&h->magic, kMagic, __ATOMIC_RELEASE);
 }
 
@@ -223,6 +225,7 @@ void repair_nolock(Header* h) {
   }
   h->count = out;
   h->usedBytes = used;
+  if (h->cursor < h->dataStart || h->cursor > h->fileSize) h->cursor = h->dataStart;
 }
 
 // Holds the arena mutex; recovers it when its last holder died.
@@ -261,18 +264,24 @@ int find_nolock(const Header* h, std::uint64_t off) {
   return off < it->offset + it->size ? static_cast<int>(it - first) : -1;
 }
 
-// First fit: index at which a block of `size` bytes can be inserted and its offset, or false.
+// Next fit from the cursor, wrapping once: a block just freed is not handed out again at once, so
+// stale physical addresses point at unallocated space (where the checks catch them) for as long as
+// possible. Sets the insertion index and the offset; false when no gap is large enough.
 bool place_nolock(const Header* h, std::uint64_t size, std::uint32_t* index, std::uint64_t* offset) {
   if (h->count >= kMaxBlocks) return false;
-  std::uint64_t start = h->dataStart;
-  for (std::uint32_t i = 0; i <= h->count; ++i) {
-    std::uint64_t end = i < h->count ? h->blocks[i].offset : h->fileSize;
-    if (end >= start && end - start >= size) {
-      *index = i;
-      *offset = start;
-      return true;
+  for (int pass = 0; pass < 2; ++pass) {
+    std::uint64_t from = pass == 0 ? h->cursor : h->dataStart;
+    std::uint64_t start = h->dataStart;
+    for (std::uint32_t i = 0; i <= h->count; ++i) {
+      std::uint64_t end = i < h->count ? h->blocks[i].offset : h->fileSize;
+      std::uint64_t gapStart = std::max(start, from);
+      if (end > gapStart && end - gapStart >= size) {
+        *index = i;
+        *offset = gapStart;
+        return true;
+      }
+      if (i < h->count) start = h->blocks[i].offset + h->blocks[i].size;
     }
-    if (i < h->count) start = h->blocks[i].offset + h->blocks[i].size;
   }
   return false;
 }
@@ -318,6 +327,7 @@ MI_S32 alloc(std::uint64_t size, MI_PHY* phy) {
   h->blocks[index] = Block{offset, size, static_cast<std::int32_t>(getpid()), 0};
   ++h->count;
   h->usedBytes += size;
+  h->cursor = offset + size;
   *phy = KAVO_MI_PHYS_BASE + offset;
   return MI_SUCCESS;
 }
