@@ -1,0 +1,278 @@
+#include "util/RgbChannel.h"
+
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "util/RoiResize.h"
+
+namespace rgbchannel {
+
+void rgb2yuv(const unsigned char* rgb, unsigned char* yuv) {
+  const unsigned int r = rgb[0];
+  const unsigned int g = rgb[1];
+  const unsigned int b = rgb[2];
+  const int sr = r;
+  const int sg = g;
+  const int sb = b;
+  yuv[0] = static_cast<unsigned char>((299000u * r + 587000u * g + 114000u * b) / 1000000u);
+  yuv[1] = static_cast<unsigned char>((-169000 * sr - 331000 * sg + 500000 * sb) / 1000000 + 128);
+  yuv[2] = static_cast<unsigned char>((500000 * sr - 419000 * sg - 81000 * sb) / 1000000 + 128);
+}
+
+namespace {
+
+unsigned char clamp_scaled(int v) {
+  if (v < 1000000) return 0;
+  if (v >= 256000000) return 255;
+  return static_cast<unsigned char>(v / 1000000);
+}
+
+}  // namespace
+
+void yuv2rgb(const unsigned char* yuv, unsigned char* rgb) {
+  const int d = yuv[1] - 128;
+  const int e = yuv[2] - 128;
+  const int y = 1000000 * yuv[0];
+  rgb[0] = clamp_scaled(y + 1401687 * e - 930 * d);
+  rgb[1] = clamp_scaled(y - 714170 * e - 343700 * d);
+  rgb[2] = clamp_scaled(y + 990 * e + 1772160 * d);
+}
+
+namespace {
+
+// The plane conversions below give exactly the bytes of rgb2yuv()/yuv2rgb() per pixel, but are
+// arranged so that the compiler vectorises them (tests compare them over every input):
+//
+// yuv2rgb: 1000000 Y is a multiple of 1000000, so floor((1000000 Y + c) / 1000000) = Y + floor(c /
+// 1000000), and "0 below 1000000, 255 from 256000000" is clamping Y + floor(c / 1000000) to
+// [0, 255]. The chroma term floor(c / 1000000) depends only on the block's U,V pair and is computed
+// once per pair as floor(floor(c / 64) / 15625): c / 64 (an arithmetic shift) plus a bias that makes
+// it positive stays below 2^24, so it is exact in float; the float quotient by 15625 is within
+// 4e-5 of the true one, which is either an integer (exact in float) or at least 1/15625 = 6.4e-5
+// below the next one, so truncation yields the floor.
+//
+// rgb2yuv: all constants are multiples of 1000, so the quotients by 1000000 equal those of
+// 299 R + 587 G + 114 B (and the U and V sums) by 1000.
+
+constexpr int kChromaBias = 300;                    // > |c| / 1000000 for every U,V pair
+constexpr int kChromaBias64 = kChromaBias * 15625;  // the bias in units of 64
+
+inline int chroma_term(int c) {
+  return static_cast<int>(static_cast<float>((c >> 6) + kChromaBias64) / 15625.0f) - kChromaBias;
+}
+
+inline unsigned char clamp_byte(int v) { return static_cast<unsigned char>(std::min(std::max(v, 0), 255)); }
+
+// Per-pair chroma terms of one NV12 chroma row, each stored twice (once per pixel of the pair) so
+// that the per-pixel loop is a plain element-wise add.
+void chroma_terms(const unsigned char* uv, int pairs, int16_t* tr, int16_t* tg, int16_t* tb) {
+  for (int j = 0; j < pairs; ++j) {
+    const int d = uv[2 * j] - 128;
+    const int e = uv[2 * j + 1] - 128;
+    const int16_t r = static_cast<int16_t>(chroma_term(1401687 * e - 930 * d));
+    const int16_t g = static_cast<int16_t>(chroma_term(-714170 * e - 343700 * d));
+    const int16_t b = static_cast<int16_t>(chroma_term(990 * e + 1772160 * d));
+    tr[2 * j] = r;
+    tr[2 * j + 1] = r;
+    tg[2 * j] = g;
+    tg[2 * j + 1] = g;
+    tb[2 * j] = b;
+    tb[2 * j + 1] = b;
+  }
+}
+
+void add_clamp_row(const unsigned char* y, const int16_t* t, unsigned char* dst, int width) {
+  for (int x = 0; x < width; ++x) dst[x] = clamp_byte(y[x] + t[x]);
+}
+
+}  // namespace
+
+void rgb2yuv420sp(const unsigned char* src, unsigned char* dst, unsigned int width, unsigned int height,
+                  bool bgr) {
+  CHECK(height % 2 == 0 and width % 2 == 0);
+  const size_t planeSz = static_cast<size_t>(width) * height;
+  const unsigned char* rp = src + (bgr ? 2 * planeSz : 0);
+  const unsigned char* gp = src + planeSz;
+  const unsigned char* bp = src + (bgr ? 0 : 2 * planeSz);
+  for (size_t i = 0; i < planeSz; ++i) {
+    dst[i] = static_cast<unsigned char>((299u * rp[i] + 587u * gp[i] + 114u * bp[i]) / 1000u);
+  }
+  // Each block keeps the pair of its bottom-right pixel (the last one written in row order).
+  unsigned char* uv = dst + planeSz;
+  for (unsigned int by = 0; by < height / 2; ++by) {
+    const size_t row = static_cast<size_t>(2 * by + 1) * width;
+    unsigned char* uvRow = uv + static_cast<size_t>(by) * width;
+    for (unsigned int bx = 0; bx < width / 2; ++bx) {
+      const size_t i = row + 2 * bx + 1;
+      const int r = rp[i];
+      const int g = gp[i];
+      const int b = bp[i];
+      uvRow[2 * bx] = static_cast<unsigned char>((-169 * r - 331 * g + 500 * b) / 1000 + 128);
+      uvRow[2 * bx + 1] = static_cast<unsigned char>((500 * r - 419 * g - 81 * b) / 1000 + 128);
+    }
+  }
+}
+
+void yuv420sp2rgb(const unsigned char* src, unsigned char* dst, unsigned int width, unsigned int height,
+                  bool bgr) {
+  CHECK(height % 2 == 0 and width % 2 == 0);
+  const size_t planeSz = static_cast<size_t>(width) * height;
+  unsigned char* rp = dst + (bgr ? 2 * planeSz : 0);
+  unsigned char* gp = dst + planeSz;
+  unsigned char* bp = dst + (bgr ? 0 : 2 * planeSz);
+  std::vector<int16_t> terms(3 * static_cast<size_t>(width));
+  int16_t* tr = terms.data();
+  int16_t* tg = tr + width;
+  int16_t* tb = tg + width;
+  const int w = static_cast<int>(width);
+  for (unsigned int by = 0; by < height / 2; ++by) {
+    chroma_terms(src + planeSz + static_cast<size_t>(by) * width, w / 2, tr, tg, tb);
+    for (unsigned int y = 2 * by; y < 2 * by + 2; ++y) {
+      const size_t row = static_cast<size_t>(y) * width;
+      add_clamp_row(src + row, tr, rp + row, w);
+      add_clamp_row(src + row, tg, gp + row, w);
+      add_clamp_row(src + row, tb, bp + row, w);
+    }
+  }
+}
+
+void convert_rgbrgb2xyzxyz(std::vector<unsigned char>& rgbrgb,
+                           const std::function<void(unsigned char*)>& fn) {
+  const size_t planeSz = rgbrgb.size() / 3;
+  CHECK_EQ(planeSz * 3, rgbrgb.size());
+  for (size_t i = 0; i < planeSz; ++i) fn(rgbrgb.data() + 3 * i);
+}
+
+void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rr, const std::vector<unsigned char>& gg,
+                           const std::vector<unsigned char>& bb, std::vector<unsigned char>& rgbrgb) {
+  const size_t planeSz = rr.size();
+  CHECK_EQ(gg.size(), planeSz);
+  CHECK_EQ(bb.size(), planeSz);
+  rgbrgb.resize(3 * planeSz);
+  unsigned char* out = rgbrgb.data();
+  for (size_t i = 0; i < planeSz; ++i) {
+    out[3 * i] = rr[i];
+    out[3 * i + 1] = gg[i];
+    out[3 * i + 2] = bb[i];
+  }
+}
+
+void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rrggbb, std::vector<unsigned char>& rgbrgb,
+                           bool swap) {
+  const size_t planeSz = rrggbb.size() / 3;
+  CHECK_EQ(planeSz * 3, rrggbb.size());
+  const unsigned char* first = rrggbb.data() + (swap ? 2 * planeSz : 0);
+  const unsigned char* second = rrggbb.data() + planeSz;
+  const unsigned char* third = rrggbb.data() + (swap ? 0 : 2 * planeSz);
+  rgbrgb.resize(rrggbb.size());
+  unsigned char* out = rgbrgb.data();
+  for (size_t i = 0; i < planeSz; ++i) {
+    out[3 * i] = first[i];
+    out[3 * i + 1] = second[i];
+    out[3 * i + 2] = third[i];
+  }
+}
+
+void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector<unsigned char>& rrggbb,
+                           bool swap) {
+  const size_t planeSz = rgbrgb.size() / 3;
+  CHECK_EQ(planeSz * 3, rgbrgb.size());
+  rrggbb.resize(rgbrgb.size());
+  unsigned char* first = rrggbb.data() + (swap ? 2 * planeSz : 0);
+  unsigned char* second = rrggbb.data() + planeSz;
+  unsigned char* third = rrggbb.data() + (swap ? 0 : 2 * planeSz);
+  const unsigned char* in = rgbrgb.data();
+  for (size_t i = 0; i < planeSz; ++i) {
+    first[i] = in[3 * i];
+    second[i] = in[3 * i + 1];
+    third[i] = in[3 * i + 2];
+  }
+}
+
+void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector<unsigned char>& rr,
+                           std::vector<unsigned char>& gg, std::vector<unsigned char>& bb) {
+  const size_t planeSz = rgbrgb.size() / 3;
+  CHECK_EQ(planeSz * 3, rgbrgb.size());
+  rr.resize(planeSz);
+  gg.resize(planeSz);
+  bb.resize(planeSz);
+  const unsigned char* in = rgbrgb.data();
+  for (size_t i = 0; i < planeSz; ++i) {
+    rr[i] = in[3 * i];
+    gg[i] = in[3 * i + 1];
+    bb[i] = in[3 * i + 2];
+  }
+}
+
+namespace {
+
+size_t whole_planes(const std::vector<unsigned char>& src, int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  return src.size() / width / height;
+}
+
+}  // namespace
+
+std::shared_ptr<std::vector<unsigned char>> rotate_90_clockwise(const std::vector<unsigned char>& src,
+                                                                int width, int height) {
+  auto out = std::make_shared<std::vector<unsigned char>>(src.size());
+  const size_t planes = whole_planes(src, width, height);
+  const size_t planeSz = planes ? static_cast<size_t>(width) * height : 0;
+  for (size_t p = 0; p < planes; ++p) {
+    const unsigned char* in = src.data() + p * planeSz;
+    unsigned char* o = out->data() + p * planeSz;
+    // Output row x is input column x read bottom-up.
+    for (int x = 0; x < width; ++x) {
+      unsigned char* orow = o + static_cast<size_t>(x) * height;
+      for (int y = 0; y < height; ++y) orow[y] = in[static_cast<size_t>(height - 1 - y) * width + x];
+    }
+  }
+  return out;
+}
+
+std::shared_ptr<std::vector<unsigned char>> rotate_90_anticlockwise(const std::vector<unsigned char>& src,
+                                                                    int width, int height) {
+  auto out = std::make_shared<std::vector<unsigned char>>(src.size());
+  const size_t planes = whole_planes(src, width, height);
+  const size_t planeSz = planes ? static_cast<size_t>(width) * height : 0;
+  for (size_t p = 0; p < planes; ++p) {
+    const unsigned char* in = src.data() + p * planeSz;
+    unsigned char* o = out->data() + p * planeSz;
+    // Output row width - 1 - x is input column x read top-down.
+    for (int x = 0; x < width; ++x) {
+      unsigned char* orow = o + static_cast<size_t>(width - 1 - x) * height;
+      for (int y = 0; y < height; ++y) orow[y] = in[static_cast<size_t>(y) * width + x];
+    }
+  }
+  return out;
+}
+
+void roi_resize_planes(int planes, const std::vector<unsigned char>& in, int width, int height,
+                       std::vector<unsigned char>& out, int outWidth, int outHeight,
+                       const std::vector<float>& roi) {
+  CHECK_GE(in.size(), static_cast<size_t>(std::max(planes, 0)) * std::max(height, 0) * std::max(width, 0))
+      << " planes/height/width: " << planes << "/" << height << "/" << width;
+  out.resize(static_cast<size_t>(std::max(planes, 0)) * std::max(outHeight, 0) * std::max(outWidth, 0));
+  roiresize::roi_resize_4corners<unsigned char>(in.data(), {planes, height, width}, out.data(),
+                                                {planes, outHeight, outWidth}, roi, 0);
+}
+
+void roi_resize_rrggbb(const std::vector<unsigned char>& in, int width, int height,
+                       std::vector<unsigned char>& out, int outWidth, int outHeight,
+                       const std::vector<float>& roi) {
+  roi_resize_planes(3, in, width, height, out, outWidth, outHeight, roi);
+}
+
+void roi_resize_rgbrgb(const std::vector<unsigned char>& in, int width, int height,
+                       std::vector<unsigned char>& out, int outWidth, int outHeight,
+                       const std::vector<float>& roi) {
+  std::vector<unsigned char> planar;
+  convert_rgbrgb2rrggbb(in, planar, false);
+  std::vector<unsigned char> resized;
+  roi_resize_planes(3, planar, width, height, resized, outWidth, outHeight, roi);
+  convert_rrggbb2rgbrgb(resized, out, false);
+}
+
+}  // namespace rgbchannel
