@@ -1,0 +1,717 @@
+// Tests of the accelerated image primitives against plain references on small images with odd sizes
+// and strides wider than widths, on the platform stand-in. The stand-in's call log checks which DMA,
+// engine and scaler calls an operation makes; its fault injection drives every fatal path.
+#include <gtest/gtest.h>
+#include <mi_sys.h>
+#include <mi_test.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Iveproc.h"
+#include "platform/Mmz.h"
+#include "testing/LogCapture.h"
+
+namespace {
+
+// A private arena, so this executable never shares allocation state with others.
+const bool kPrivateArena = [] {
+  const std::string path = "/dev/shm/kavo_phys_iveproc." + std::to_string(getuid());
+  setenv("KAVO_PHYS_ARENA", path.c_str(), 1);
+  setenv("KAVO_PHYS_SIZE", "160M", 1);
+  return true;
+}();
+
+constexpr MI_S32 kSysError = MI_ERR_SYS_ILLEGAL_PARAM;  // 0xa0014003
+constexpr MI_S32 kIveError = MI_ERR_IVE_ILLEGAL_PARAM;  // 0xa0024003
+constexpr MI_S32 kSclError = MI_ERR_SCL_ILLEGAL_PARAM;  // 0xa0094003
+constexpr MI_S32 kSclBusy = MI_ERR_SCL_RETRY;           // 0xa009201f
+constexpr unsigned char kUntouched = 0xEE;
+
+unsigned count(const char* fn) { return MI_TEST_GetCallCount(fn); }
+
+// One image in one platform block: u8c1 (one plane), u8c3 (three planes stride * height apart) or
+// NV12 (Y, then height / 2 UV rows right after it, both with the same stride). Every byte, stride
+// padding included, starts as kUntouched.
+class TestImage {
+ public:
+  enum Kind { kU8c1, kU8c3, kNv12 };
+
+  TestImage(Kind kind, int width, int height, int stride)
+      : kind_(kind), width_(width), height_(height), stride_(stride) {
+    const int rows = kind == kU8c1 ? height : kind == kU8c3 ? 3 * height : height + height / 2;
+    memory_ = std::make_unique<MmzMemory>(stride * rows);
+    std::memset(memory_->data(), kUntouched, memory_->size());
+  }
+
+  // Plane k: for NV12, 0 is Y and 1 is UV.
+  uint64_t phy(int k = 0) const { return memory_->phy_addr() + offset(k); }
+  unsigned char* vir(int k = 0) const { return memory_->data() + offset(k); }
+  int rows(int k) const { return kind_ == kNv12 && k == 1 ? height_ / 2 : height_; }
+  int planes() const { return kind_ == kU8c1 ? 1 : kind_ == kU8c3 ? 3 : 2; }
+  // Byte x of row y of plane k (for the UV plane x counts bytes, not pairs).
+  unsigned char& at(int k, int x, int y) { return vir(k)[y * stride_ + x]; }
+  unsigned char at(int k, int x, int y) const { return vir(k)[y * stride_ + x]; }
+
+  // Fills the used width of every plane with a pattern that differs per byte, plane and seed.
+  void fill_pattern(int seed) {
+    for (int k = 0; k < planes(); ++k)
+      for (int y = 0; y < rows(k); ++y)
+        for (int x = 0; x < width_; ++x)
+          at(k, x, y) = static_cast<unsigned char>(x * 7 + y * 31 + k * 50 + seed);
+  }
+  void fill_plane(int k, unsigned char value) {
+    for (int y = 0; y < rows(k); ++y) std::memset(&at(k, 0, y), value, width_);
+  }
+  // NV12 only: every pixel Y, every pair (U, V).
+  void fill_nv12(unsigned char y, unsigned char u, unsigned char v) {
+    fill_plane(0, y);
+    for (int row = 0; row < rows(1); ++row)
+      for (int x = 0; x + 1 < width_; x += 2) {
+        at(1, x, row) = u;
+        at(1, x + 1, row) = v;
+      }
+  }
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int stride() const { return stride_; }
+
+ private:
+  size_t offset(int k) const { return static_cast<size_t>(k) * stride_ * height_; }
+
+  Kind kind_;
+  int width_, height_, stride_;
+  std::unique_ptr<MmzMemory> memory_;
+};
+
+// Calls with the argument groups spelled out once.
+void u8c1_resize(const TestImage& s, const TestImage& d) {
+  miive_u8c1_resize(s.phy(), s.vir(), s.stride(), s.width(), s.height(), d.phy(), d.vir(), d.stride(),
+                    d.width(), d.height());
+}
+void nv12_resize(const TestImage& s, const TestImage& d) {
+  miive_yuv420sp_resize(s.phy(0), s.phy(1), s.vir(0), s.vir(1), s.stride(), s.stride(), s.width(), s.height(),
+                        d.phy(0), d.phy(1), d.vir(0), d.vir(1), d.stride(), d.stride(), d.width(),
+                        d.height());
+}
+void u8c1_crop_pad(const TestImage& s, const TestImage& d, int l, int r, int t, int b, int value) {
+  mi_u8c1_crop_padding(s.phy(), s.vir(), s.stride(), s.width(), s.height(), d.phy(), d.vir(), d.stride(),
+                       d.width(), d.height(), l, r, t, b, value);
+}
+void u8c3_crop_pad(const TestImage& s, const TestImage& d, int l, int r, int t, int b, int v0, int v1,
+                   int v2) {
+  mi_u8c3_crop_padding(s.phy(0), s.phy(1), s.phy(2), s.vir(0), s.vir(1), s.vir(2), s.stride(), s.stride(),
+                       s.stride(), s.width(), s.height(), d.phy(0), d.phy(1), d.phy(2), d.vir(0), d.vir(1),
+                       d.vir(2), d.stride(), d.stride(), d.stride(), d.width(), d.height(), l, r, t, b, v0,
+                       v1, v2);
+}
+void nv12_crop_pad(const TestImage& s, const TestImage& d, int l, int r, int t, int b, int red, int green,
+                   int blue) {
+  mi_yuv420sp_crop_padding(s.phy(0), s.phy(1), s.vir(0), s.vir(1), s.stride(), s.stride(), s.width(),
+                           s.height(), d.phy(0), d.phy(1), d.vir(0), d.vir(1), d.stride(), d.stride(),
+                           d.width(), d.height(), l, r, t, b, red, green, blue);
+}
+void nv12_roi_optimized(const TestImage& s, const TestImage& d, std::shared_ptr<MmzBlob>& scratch,
+                        const std::vector<float>& roi, int red, int green, int blue) {
+  mi_yuv420sp_roi_resize_optimized(s.phy(0), s.phy(1), s.vir(0), s.vir(1), s.stride(), s.stride(), s.width(),
+                                   s.height(), d.phy(0), d.phy(1), d.vir(0), d.vir(1), d.stride(), d.stride(),
+                                   d.width(), d.height(), scratch, roi, red, green, blue);
+}
+void nv12_roi_scl(const TestImage& s, const TestImage& d, std::shared_ptr<MmzBlob>& scratch,
+                  const std::vector<float>& roi, int red, int green, int blue) {
+  mi_yuv420sp_roi_resize_scl(s.phy(0), s.phy(1), s.vir(0), s.vir(1), s.stride(), s.stride(), s.width(),
+                             s.height(), d.phy(0), d.phy(1), d.vir(0), d.vir(1), d.stride(), d.stride(),
+                             d.width(), d.height(), scratch, roi, red, green, blue);
+}
+
+// Plain reference of crop-and-pad on plane k: dst(x, y) = src(x - left, y - top) where that lies in
+// the source, else `pad`. `rowScale` 2 maps UV rows (top / 2); UV columns are bytes.
+void expect_crop_pad(const TestImage& s, const TestImage& d, int k, int left, int top, int rowScale,
+                     const std::vector<unsigned char>& pad) {
+  for (int y = 0; y < d.rows(k); ++y)
+    for (int x = 0; x < d.width(); ++x) {
+      const int sx = x - left, sy = y - top / rowScale;
+      const bool inside = sx >= 0 && sx < s.width() && sy >= 0 && sy < s.rows(k);
+      const unsigned char want = inside ? s.at(k, sx, sy) : pad[x % pad.size()];
+      ASSERT_EQ(d.at(k, x, y), want) << "plane " << k << " at " << x << "," << y;
+    }
+}
+
+// Stride padding of every row of every plane still holds kUntouched.
+void expect_padding_untouched(const TestImage& d) {
+  for (int k = 0; k < d.planes(); ++k)
+    for (int y = 0; y < d.rows(k); ++y)
+      for (int x = d.width(); x < d.stride(); ++x)
+        ASSERT_EQ(d.at(k, x, y), kUntouched) << k << " " << x << "," << y;
+}
+
+class IveprocTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { MiSysInit(); }
+  void SetUp() override {
+    MI_TEST_ClearFaults();
+    MI_TEST_ResetCallLog();
+  }
+  void TearDown() override { MI_TEST_ClearFaults(); }
+};
+using IveprocDeathTest = IveprocTest;
+
+TEST_F(IveprocTest, HandleIdsCountModulo128) {
+  const unsigned first = get_miive_handle_id();
+  for (unsigned k = 1; k <= 300; ++k) ASSERT_EQ(get_miive_handle_id(), (first + k) % 128) << k;
+}
+
+TEST_F(IveprocTest, OneDimensionalCopyAndFillTouchExactlyLenBytes) {
+  TestImage a(TestImage::kU8c1, 64, 1, 64), b(TestImage::kU8c1, 64, 1, 64);
+  a.fill_pattern(3);
+  misys_1d_copy(b.phy() + 5, a.phy() + 1, 37);
+  for (int x = 0; x < 64; ++x)
+    EXPECT_EQ(b.at(0, x, 0), x >= 5 && x < 42 ? a.at(0, x - 4, 0) : kUntouched) << x;
+  misys_1d_memset(b.phy() + 1, 0x05050505u, 3);
+  EXPECT_EQ(b.at(0, 0, 0), kUntouched);
+  EXPECT_EQ(b.at(0, 3, 0), 5);
+  EXPECT_EQ(b.at(0, 4, 0), kUntouched);
+  EXPECT_EQ(count("MI_SYS_MemcpyPa"), 1u);
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 1u);
+}
+
+TEST_F(IveprocTest, RoiMemsetFillsOnlyTheWindow) {
+  TestImage u8(TestImage::kU8c1, 17, 9, 24);
+  misys_2d_u8c1_roi_memset(u8.phy(), 24, 17, 9, 3, 2, 5, 4, 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 24; ++x)
+      ASSERT_EQ(u8.at(0, x, y), x >= 3 && x < 8 && y >= 2 && y < 6 ? 9 : kUntouched) << x << "," << y;
+
+  // NV12: the UV window has half the rows.
+  TestImage nv(TestImage::kNv12, 10, 6, 16);
+  misys_2d_yuv420sp_roi_memset(nv.phy(0), nv.phy(1), 16, 16, 10, 6, 2, 2, 4, 4, 7);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 16; ++x)
+      ASSERT_EQ(nv.at(0, x, y), x >= 2 && x < 6 && y >= 2 && y < 6 ? 7 : kUntouched);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(nv.at(1, x, y), x >= 2 && x < 6 && y >= 1 ? 7 : kUntouched);
+
+  TestImage rgb(TestImage::kU8c3, 5, 3, 8);
+  misys_2d_u8c3_roi_memset(rgb.phy(0), rgb.phy(1), rgb.phy(2), 8, 8, 8, 5, 3, 4, 2, 1, 1, 3);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(rgb.at(k, 4, 2), 3);
+    EXPECT_EQ(rgb.at(k, 3, 2), kUntouched);
+  }
+  EXPECT_EQ(count("MI_SYS_BufFillPa"), 6u);
+}
+
+TEST_F(IveprocTest, RoiCopyMovesTheWindowPerPlane) {
+  TestImage src(TestImage::kNv12, 14, 8, 16), dst(TestImage::kNv12, 10, 6, 32);
+  src.fill_pattern(1);
+  misys_2d_yuv420sp_roi_copy(src.phy(0), src.phy(1), 16, 16, 14, 8, 4, 2, 6, 4, dst.phy(0), dst.phy(1), 32,
+                             32, 10, 6, 2, 2, 6, 4);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const bool in = x >= 2 && x < 8 && y >= 2;
+      ASSERT_EQ(dst.at(0, x, y), in ? src.at(0, x + 2, y) : kUntouched) << x << "," << y;
+    }
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const bool in = x >= 2 && x < 8 && y >= 1;
+      ASSERT_EQ(dst.at(1, x, y), in ? src.at(1, x + 2, y) : kUntouched) << x << "," << y;
+    }
+
+  TestImage a(TestImage::kU8c3, 7, 5, 9), b(TestImage::kU8c3, 7, 5, 12);
+  a.fill_pattern(2);
+  misys_2d_u8c3_roi_copy(a.phy(0), a.phy(1), a.phy(2), 9, 9, 9, 7, 5, 0, 0, 7, 5, b.phy(0), b.phy(1),
+                         b.phy(2), 12, 12, 12, 7, 5, 0, 0, 7, 5);
+  expect_crop_pad(a, b, 0, 0, 0, 1, {0});
+  expect_crop_pad(a, b, 2, 0, 0, 1, {0});
+  expect_padding_untouched(b);
+  EXPECT_EQ(count("MI_SYS_BufBlitPa"), 5u);
+}
+
+TEST_F(IveprocTest, ResizeCutsA4kSourceIntoTwoByTwoTiles) {
+  // A same-size bilinear resize is a copy, so each tile must land exactly where it came from.
+  TestImage src(TestImage::kU8c1, 3840, 2160, 3840), dst(TestImage::kU8c1, 3840, 2160, 3840);
+  src.fill_pattern(5);
+  u8c1_resize(src, dst);
+  EXPECT_EQ(count("MI_IVE_Resize"), 4u);
+  EXPECT_EQ(count("MI_IVE_Create"), 1u);
+  EXPECT_EQ(count("MI_IVE_Destroy"), 1u);
+  EXPECT_EQ(std::memcmp(src.vir(), dst.vir(), 3840 * 2160), 0);
+}
+
+TEST_F(IveprocTest, ResizeOf1921WideUsesTwo960Tiles) {
+  TestImage src(TestImage::kU8c1, 1921, 6, 1936), dst(TestImage::kU8c1, 1921, 6, 1936);
+  src.fill_pattern(9);
+  u8c1_resize(src, dst);
+  EXPECT_EQ(count("MI_IVE_Resize"), 2u);
+  for (int y = 0; y < 6; ++y) {
+    ASSERT_EQ(std::memcmp(&src.at(0, 0, y), &dst.at(0, 0, y), 1920), 0) << y;
+    ASSERT_EQ(dst.at(0, 1920, y), kUntouched) << y;
+  }
+}
+
+TEST_F(IveprocTest, ResizeLeavesOddLastColumnAndRowAlone) {
+  TestImage src(TestImage::kU8c1, 7, 5, 16), dst(TestImage::kU8c1, 7, 5, 16);
+  src.fill_pattern(4);
+  u8c1_resize(src, dst);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) ASSERT_EQ(dst.at(0, x, y), x < 6 && y < 4 ? src.at(0, x, y) : kUntouched);
+}
+
+TEST_F(IveprocTest, Nv12ResizeOfAConstantFrameKeepsTheColour) {
+  TestImage src(TestImage::kNv12, 1922, 1084, 1936), dst(TestImage::kNv12, 300, 300, 304);
+  src.fill_nv12(100, 90, 160);
+  nv12_resize(src, dst);
+  EXPECT_EQ(count("MI_IVE_Resize"), 4u);  // a 2 x 2 grid of 960 x 542 tiles, 150 x 150 each
+  for (int y = 0; y < 300; ++y) ASSERT_EQ(dst.at(0, 299, y), 100) << y;
+  // libyuv's chroma filter loses a little on each pass (90 -> 89); the tiles must not matter.
+  for (int x = 0; x < 300; x += 2) {
+    ASSERT_NEAR(dst.at(1, x, 149), 90, 2) << x;
+    ASSERT_NEAR(dst.at(1, x + 1, 149), 160, 2) << x;
+  }
+}
+
+TEST_F(IveprocTest, IntegralImageIsInclusiveAndHonoursStrides) {
+  TestImage src(TestImage::kU8c1, 3, 2, 16);
+  const unsigned char values[2][3] = {{1, 2, 3}, {4, 5, 6}};
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) src.at(0, x, y) = values[y][x];
+  TestImage dst(TestImage::kU8c1, 12, 2, 64);  // 32-bit sums, described in bytes
+  miive_u8c1_integ(src.phy(), src.vir(), 16, 3, 2, dst.phy(), dst.vir(), 64, 12, 2);
+  auto sum = [&](int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, &dst.at(0, 4 * x, y), 4);
+    return v;
+  };
+  EXPECT_EQ(sum(0, 0), 1u);
+  EXPECT_EQ(sum(2, 0), 6u);
+  EXPECT_EQ(sum(0, 1), 5u);
+  EXPECT_EQ(sum(1, 1), 12u);
+  EXPECT_EQ(sum(2, 1), 21u);
+  EXPECT_EQ(dst.at(0, 12, 0), kUntouched);
+}
+
+TEST_F(IveprocTest, U8c3IntegralRunsEachPlane) {
+  TestImage src(TestImage::kU8c3, 5, 3, 8), dst(TestImage::kU8c3, 20, 3, 32);
+  src.fill_pattern(7);
+  miive_u8c3_integ(src.phy(0), src.phy(1), src.phy(2), src.vir(0), src.vir(1), src.vir(2), 8, 8, 8, 5, 3,
+                   dst.phy(0), dst.phy(1), dst.phy(2), dst.vir(0), dst.vir(1), dst.vir(2), 32, 32, 32, 20, 3);
+  EXPECT_EQ(count("MI_IVE_Integ"), 3u);
+  for (int k = 0; k < 3; ++k) {
+    uint32_t want = 0, got;
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 5; ++x) want += src.at(k, x, y);
+    std::memcpy(&got, &dst.at(k, 16, 2), 4);
+    EXPECT_EQ(got, want) << k;
+  }
+}
+
+TEST_F(IveprocTest, ColourConversionRoundTripsAGreyFrameAndTiles) {
+  TestImage nv(TestImage::kNv12, 1922, 4, 1936), rgb(TestImage::kU8c3, 1922, 4, 1936);
+  nv.fill_nv12(77, 128, 128);
+  miive_yuv2rgb(nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 1936, 1936, 1922, 4, rgb.phy(0), rgb.phy(1),
+                rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 1936, 1936, 1936, 1922, 4);
+  EXPECT_EQ(count("MI_IVE_Csc"), 2u);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(rgb.at(k, 0, 0), 77, 1) << k;
+    EXPECT_NEAR(rgb.at(k, 1919, 3), 77, 1) << k;
+    EXPECT_EQ(rgb.at(k, 1920, 3), kUntouched) << k;  // beyond the two 960 tiles
+  }
+  TestImage back(TestImage::kNv12, 1922, 4, 1936);
+  miive_rgb2yuv(rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 1936, 1936, 1936,
+                1922, 4, back.phy(0), back.phy(1), back.vir(0), back.vir(1), 1936, 1936, 1922, 4);
+  EXPECT_NEAR(back.at(0, 100, 2), 77, 1);
+  EXPECT_NEAR(back.at(1, 100, 1), 128, 1);
+  EXPECT_NEAR(back.at(1, 101, 1), 128, 1);
+}
+
+TEST_F(IveprocTest, CropPadWithZeroAmountsIsAPlainCopy) {
+  TestImage src(TestImage::kU8c1, 13, 7, 16), dst(TestImage::kU8c1, 13, 7, 32);
+  src.fill_pattern(11);
+  u8c1_crop_pad(src, dst, 0, 0, 0, 0, 99);
+  expect_crop_pad(src, dst, 0, 0, 0, 1, {0});
+  expect_padding_untouched(dst);
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 0u);
+  EXPECT_EQ(count("MI_SYS_BufBlitPa"), 1u);
+}
+
+TEST_F(IveprocTest, CropPadShiftsLeftAndPadsTheRightColumns) {
+  TestImage src(TestImage::kU8c1, 23, 5, 32), dst(TestImage::kU8c1, 23, 5, 24);
+  src.fill_pattern(2);
+  u8c1_crop_pad(src, dst, -10, 10, 0, 0, 0x1234);  // only the low byte counts
+  expect_crop_pad(src, dst, 0, -10, 0, 1, {0x34});
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 1u);
+  EXPECT_EQ(count("MI_SYS_BufBlitPa"), 1u);
+}
+
+TEST_F(IveprocTest, U8c3CropPadFillsEachPlaneWithItsValue) {
+  TestImage src(TestImage::kU8c3, 9, 7, 16), dst(TestImage::kU8c3, 11, 8, 16);
+  src.fill_pattern(6);
+  u8c3_crop_pad(src, dst, 3, -1, 2, -1, 10, 20, 30);  // 9 + 3 - 1 = 11, 7 + 2 - 1 = 8
+  expect_crop_pad(src, dst, 0, 3, 2, 1, {10});
+  expect_crop_pad(src, dst, 1, 3, 2, 1, {20});
+  expect_crop_pad(src, dst, 2, 3, 2, 1, {30});
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 3u);
+}
+
+TEST_F(IveprocTest, Nv12CropPadInBlackFillsByDma) {
+  TestImage src(TestImage::kNv12, 10, 6, 16), dst(TestImage::kNv12, 14, 8, 16);
+  src.fill_pattern(8);
+  nv12_crop_pad(src, dst, 2, 2, 2, 0, 0, 0, 0);
+  expect_crop_pad(src, dst, 0, 2, 2, 1, {0});
+  expect_crop_pad(src, dst, 1, 2, 2, 2, {128});
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 2u);
+  EXPECT_EQ(count("MI_SYS_FlushInvCache"), 0u);
+}
+
+TEST_F(IveprocTest, Nv12CropPadInRedFillsOnTheCpu) {
+  // (255, 0, 0) gives Y 76, U 85, V 255: U != V needs U,V pairs, which DMA cannot write.
+  TestImage src(TestImage::kNv12, 10, 6, 16), dst(TestImage::kNv12, 10, 8, 16);
+  src.fill_pattern(8);
+  nv12_crop_pad(src, dst, -4, 4, 0, 2, 255, 0, 0);
+  expect_crop_pad(src, dst, 0, -4, 0, 1, {76});
+  expect_crop_pad(src, dst, 1, -4, 0, 2, {85, 255});
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 0u);
+  EXPECT_EQ(count("MI_SYS_FlushInvCache"), 1u);
+  EXPECT_EQ(count("MI_SYS_BufBlitPa"), 2u);
+}
+
+TEST_F(IveprocTest, RoiResizeThroughScratchPadsTheOutsidePart) {
+  // ROI {-0.25, -0.25, 0.75, 0.75} of 17 x 11: 16 x 8 after rounding to multiples of 4, origin
+  // (-4, -2) after truncating to even; a same-size resize then copies the scratch.
+  const std::vector<float> roi = {-0.25f, -0.25f, 0.75f, 0.75f};
+  TestImage src(TestImage::kU8c1, 17, 11, 32), dst(TestImage::kU8c1, 16, 8, 24);
+  src.fill_pattern(12);
+  auto scratch = std::make_shared<MmzBlob>(1, 8, 16);
+  mi_u8c1_roi_resize(src.phy(), src.vir(), 32, 17, 11, dst.phy(), dst.vir(), 24, 16, 8, scratch, roi, 3);
+  expect_crop_pad(src, dst, 0, 4, 2, 1, {3});
+  expect_padding_untouched(dst);
+
+  TestImage rgbSrc(TestImage::kU8c3, 17, 11, 32), rgbDst(TestImage::kU8c3, 16, 8, 16);
+  rgbSrc.fill_pattern(13);
+  auto rgbScratch = std::make_shared<MmzBlob>(1, 24, 16);
+  mi_u8c3_roi_resize(rgbSrc.phy(0), rgbSrc.phy(1), rgbSrc.phy(2), rgbSrc.vir(0), rgbSrc.vir(1), rgbSrc.vir(2),
+                     32, 32, 32, 17, 11, rgbDst.phy(0), rgbDst.phy(1), rgbDst.phy(2), rgbDst.vir(0),
+                     rgbDst.vir(1), rgbDst.vir(2), 16, 16, 16, 16, 8, rgbScratch, roi, 1, 2, 3);
+  for (int k = 0; k < 3; ++k)
+    expect_crop_pad(rgbSrc, rgbDst, k, 4, 2, 1, {static_cast<unsigned char>(k + 1)});
+
+  TestImage nvSrc(TestImage::kNv12, 18, 12, 32), nvDst(TestImage::kNv12, 16, 12, 16);
+  nvSrc.fill_pattern(14);
+  auto nvScratch = std::make_shared<MmzBlob>(1, 18, 16);
+  // 18 x 12: width 16 (18 truncated to a multiple of 4), height 12; origin (-4, -2).
+  mi_yuv420sp_roi_resize(nvSrc.phy(0), nvSrc.phy(1), nvSrc.vir(0), nvSrc.vir(1), 32, 32, 18, 12, nvDst.phy(0),
+                         nvDst.phy(1), nvDst.vir(0), nvDst.vir(1), 16, 16, 16, 12, nvScratch, roi, 0, 0, 0);
+  expect_crop_pad(nvSrc, nvDst, 0, 4, 2, 1, {0});
+  expect_crop_pad(nvSrc, nvDst, 1, 4, 2, 2, {128});
+}
+
+TEST_F(IveprocTest, OptimizedRoiNearTheWholeImageNeverTouchesTheScratch) {
+  TestImage src(TestImage::kNv12, 16, 8, 32), dst(TestImage::kNv12, 16, 8, 16);
+  src.fill_pattern(15);
+  std::shared_ptr<MmzBlob> none;
+  nv12_roi_optimized(src, dst, none, {0.005f, -0.009f, 1.009f, 0.995f}, 255, 0, 0);
+  expect_crop_pad(src, dst, 0, 0, 0, 1, {0});
+  expect_crop_pad(src, dst, 1, 0, 0, 2, {0});
+  EXPECT_EQ(count("MI_IVE_Resize"), 1u);
+  EXPECT_EQ(count("MI_SYS_BufBlitPa"), 0u);
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 0u);
+}
+
+TEST_F(IveprocTest, OptimizedHalfPaddedRoiPutsTheLeftHalfRight) {
+  // {-0.5, 0, 0.5, 1}: the left half of the source, resized to 8 x 8 (the same size), goes to x 8;
+  // the destination's left half takes the pad colour.
+  TestImage src(TestImage::kNv12, 16, 8, 32);
+  src.fill_pattern(16);
+  struct Row {
+    const char* name;
+    int r, g, b;
+    std::vector<unsigned char> y, uv;
+    unsigned memsets, flushes;
+  };
+  const std::vector<Row> rows = {{"black by DMA", 0, 0, 0, {0}, {128}, 2, 2},
+                                 {"red on the CPU", 255, 0, 0, {76}, {85, 255}, 0, 3}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    MI_TEST_ResetCallLog();
+    TestImage dst(TestImage::kNv12, 16, 8, 16);
+    auto scratch = std::make_shared<MmzBlob>(1, 1, 384);  // A and B: 16 * 8 * 3 / 2 bytes each
+    nv12_roi_optimized(src, dst, scratch, {-0.5f, 0.f, 0.5f, 1.f}, row.r, row.g, row.b);
+    expect_crop_pad(src, dst, 0, 8, 0, 1, row.y);
+    expect_crop_pad(src, dst, 1, 8, 0, 2, row.uv);
+    EXPECT_EQ(count("MI_IVE_Resize"), 1u);
+    EXPECT_EQ(count("MI_SYS_BufBlitPa"), 4u);  // into A, out of B; Y and UV each
+    EXPECT_EQ(count("MI_SYS_MemsetPa"), row.memsets);
+    EXPECT_EQ(count("MI_SYS_FlushInvCache"), row.flushes);
+  }
+}
+
+TEST_F(IveprocTest, OptimizedRoiInsideTheImageResizesStraightIntoTheDestination) {
+  // {0.25, 0.25, 0.75, 0.75} of 16 x 8 is the crop (4, 2, 8, 4), which fills the 8 x 4 destination.
+  TestImage src(TestImage::kNv12, 16, 8, 16), dst(TestImage::kNv12, 8, 4, 16);
+  src.fill_pattern(17);
+  auto scratch = std::make_shared<MmzBlob>(1, 1, 4096);
+  nv12_roi_optimized(src, dst, scratch, {0.25f, 0.25f, 0.75f, 0.75f}, 255, 0, 0);
+  expect_crop_pad(src, dst, 0, -4, -2, 1, {0});
+  expect_crop_pad(src, dst, 1, -4, -2, 2, {0});
+  expect_padding_untouched(dst);
+  EXPECT_EQ(count("MI_SYS_MemsetPa"), 0u);
+  EXPECT_EQ(count("MI_IVE_Resize"), 1u);
+}
+
+TEST_F(IveprocTest, ScalerCascadesLargeReductionsAndRetriesWhenBusy) {
+  // 512 x 64 to 8 x 8: 512 > 6 * 8 needs passes to 96 x 86, then 32 x 22, then the destination.
+  TestImage src(TestImage::kNv12, 512, 64, 512), dst(TestImage::kNv12, 8, 8, 16);
+  src.fill_nv12(100, 90, 160);
+  auto scratch = std::make_shared<MmzBlob>(1, 1, 96 * 86 * 3 / 2 + 32 * 22 * 3 / 2);
+  MI_TEST_InjectFault("MI_SCL_StretchBuf", kSclBusy, 1, 2);
+  LogCapture log(google::GLOG_ERROR);
+  nv12_roi_scl(src, dst, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
+  EXPECT_EQ(count("MI_SCL_StretchBuf"), 5u);
+  EXPECT_EQ(log.count("MI_SCL_StretchBuf tries 2 times due to return of 0xA009201F."), 1);
+  EXPECT_EQ(log.count("MI_SCL_StretchBuf tries 3 times due to return of 0xA009201F."), 1);
+  EXPECT_EQ(log.count("[ROI-RESIZE-SCL] convert 2 times."), 1);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(dst.at(0, x, y), 100) << x << "," << y;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; x += 2) {  // libyuv's chroma filter loses up to 2 per pass
+      ASSERT_NEAR(dst.at(1, x, y), 90, 6);
+      ASSERT_NEAR(dst.at(1, x + 1, y), 160, 6);
+    }
+}
+
+TEST_F(IveprocTest, ScalerHalfPaddedRoiFillsThePadAndPlacesThePart) {
+  TestImage src(TestImage::kNv12, 32, 16, 48), dst(TestImage::kNv12, 32, 16, 32);
+  src.fill_nv12(100, 90, 160);
+  auto scratch = std::make_shared<MmzBlob>(1, 1, 16 * 16 * 3 / 2);
+  LogCapture log(google::GLOG_ERROR);
+  nv12_roi_scl(src, dst, scratch, {-0.5f, 0.f, 0.5f, 1.f}, 255, 0, 0);
+  EXPECT_EQ(count("MI_SCL_StretchBuf"), 1u);
+  EXPECT_EQ(log.count("[ROI-RESIZE-SCL]"), 0);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) ASSERT_EQ(dst.at(0, x, y), x < 16 ? 76 : 100) << x << "," << y;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 32; x += 2) {
+      ASSERT_EQ(dst.at(1, x, y), x < 16 ? 85 : 90) << x << "," << y;
+      ASSERT_EQ(dst.at(1, x + 1, y), x < 16 ? 255 : 160) << x << "," << y;
+    }
+}
+
+TEST_F(IveprocTest, IntegScratchBlocksHaveTheirSizesAndPersist) {
+  MmzMemory* first;
+  {
+    IntegScratchLease lease(IntegScratch::kYuvSums);
+    first = lease.memory();
+    EXPECT_EQ(first->size(), 0x7e9000);
+    EXPECT_NE(first->phy_addr(), 0u);
+  }
+  IntegScratchLease again(IntegScratch::kYuvSums);
+  EXPECT_EQ(again.memory(), first);
+  IntegScratchLease map(IntegScratch::kRgbMap);  // the documented order: kRgbMap, then kRgbSums
+  IntegScratchLease sums(IntegScratch::kRgbSums);
+  EXPECT_EQ(map.memory()->size(), 0x5eec00);
+  EXPECT_EQ(sums.memory()->size(), 0x17bb000);
+}
+
+// ---- Fatal paths: exact messages ----
+
+TEST_F(IveprocDeathTest, PlatformFailuresOfDmaAndFlushAreFatal) {
+  TestImage img(TestImage::kU8c1, 10, 4, 16);
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_FlushInvCache", kSysError);
+        misys_flush(img.vir(), 5);
+      },
+      "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache Failed: size=4096, ret=0xa0014003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_MemcpyPa", kSysError);
+        misys_1d_copy(img.phy(), img.phy() + 16, 12);
+      },
+      "MI_SYS_MemcpyPa Failed: len=12, ret=0xa0014003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_MemsetPa", kSysError);
+        misys_1d_memset(img.phy(), 0x07070707u, 12);
+      },
+      "MI_SYS_MemsetPa Failed: len=12, val=117901063, ret=0xa0014003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_BufFillPa", kSysError);
+        misys_2d_u8c1_roi_memset(img.phy(), 16, 10, 4, 1, 2, 3, 2, 0);
+      },
+      "MI_SYS_BufFillPa Failed: image height/width/stride=4/10/16, roi=1/2/3/2, ret=0xa0014003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_BufBlitPa", kSysError);
+        misys_2d_u8c1_roi_copy(img.phy(), 16, 10, 4, 1, 0, 4, 2, img.phy(), 16, 10, 4, 5, 2, 4, 2);
+      },
+      "MI_SYS_BufBlitPa Failed: Src: height/width/stride=4/10/16, SrcROI=1/0/4/2, "
+      "Dst: height/width/stride=4/10/16, DstROI=5/2/4/2, ret=0xa0014003");
+}
+
+TEST_F(IveprocDeathTest, RoiCopyNeedsWindowsOfOneSize) {
+  TestImage img(TestImage::kU8c1, 10, 4, 16);
+  EXPECT_DEATH(misys_2d_u8c1_roi_copy(img.phy(), 16, 10, 4, 0, 0, 3, 2, img.phy(), 16, 10, 4, 5, 0, 4, 2),
+               "Check failed: roiSrc.u16Width == roiDst.u16Width Roi Width not Matched: srcRoiWidth=3, while "
+               "dstRoiWidth=4");
+  EXPECT_DEATH(
+      misys_2d_u8c1_roi_copy(img.phy(), 16, 10, 4, 0, 0, 3, 2, img.phy(), 16, 10, 4, 5, 0, 3, 1),
+      "Check failed: roiSrc.u16Height == roiDst.u16Height Roi Height not Matched: srcRoiHeight=2, while "
+      "dstRoiHeight=1");
+}
+
+TEST_F(IveprocDeathTest, EngineFailuresAreFatal) {
+  TestImage src(TestImage::kU8c1, 8, 4, 16), dst(TestImage::kU8c1, 4, 2, 8);
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_IVE_Create", kIveError);
+        u8c1_resize(src, dst);
+      },
+      "MI_IVE_Create failed: [0-9]+, ret=0xa0024003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_IVE_Destroy", kIveError);
+        u8c1_resize(src, dst);
+      },
+      "Check failed: MI_SUCCESS == ok MI_IVE_Destroy failed: [0-9]+, ret=0xa0024003");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_IVE_Resize", kIveError);
+        u8c1_resize(src, dst);
+      },
+      "MI_IVE_Resize Failed: src height/width/stride=4/8/16, dst height/width/stride=2/4/8, ret=0xa0024003");
+  TestImage sums(TestImage::kU8c1, 32, 4, 64);
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_IVE_Integ", kIveError);
+        miive_u8c1_integ(src.phy(), src.vir(), 16, 8, 4, sums.phy(), sums.vir(), 64, 32, 4);
+      },
+      "MI_IVE_Integ Failed: src height/width/stride=4/8/16, dst height/width/stride=4/32/64, ret=0xa0024003");
+  TestImage nv(TestImage::kNv12, 8, 4, 16), rgb(TestImage::kU8c3, 8, 4, 16);
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_IVE_Csc", kIveError);
+        miive_yuv2rgb(nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 8, 4, rgb.phy(0), rgb.phy(1),
+                      rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 16, 16, 16, 8, 4);
+      },
+      "MI_IVE_Csc Failed: src height/width/stride=4/8/16, dst height/width/stride=4/8/16, ret=0xa0024003");
+}
+
+TEST_F(IveprocDeathTest, ConversionAndIntegralCheckTheirSizes) {
+  TestImage nv(TestImage::kNv12, 8, 4, 16), rgb(TestImage::kU8c3, 8, 4, 16);
+  EXPECT_DEATH(miive_yuv2rgb(nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 8, 4, rgb.phy(0), rgb.phy(1),
+                             rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 16, 16, 16, 8, 2),
+               "Check failed: srcHeight == dstHeight ");
+  EXPECT_DEATH(miive_rgb2yuv(rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 16, 16,
+                             16, 8, 4, nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 6, 4),
+               "Check failed: srcWidth == dstWidth ");
+  TestImage src(TestImage::kU8c1, 8, 4, 16), sums(TestImage::kU8c1, 32, 4, 64);
+  auto integ = [&](int srcStride, int srcWidth, int srcHeight, int dstStride, int dstWidth, int dstHeight) {
+    miive_u8c1_integ(src.phy(), src.vir(), srcStride, srcWidth, srcHeight, sums.phy(), sums.vir(), dstStride,
+                     dstWidth, dstHeight);
+  };
+  EXPECT_DEATH(integ(16, 8, 4, 64, 32, 3), "Check failed: dstHeight == srcHeight ");
+  EXPECT_DEATH(integ(16, 8, 4, 64, 28, 4), "Check failed: dstWidth == 4 \\* srcWidth ");
+  EXPECT_DEATH(integ(16, 8, 4, 60, 32, 4), "Check failed: dstStride == 4 \\* srcStride ");
+  EXPECT_DEATH(integ(16, 8, 1081, 64, 32, 1081), "Check failed: srcHeight <= 1080 ");
+  EXPECT_DEATH(integ(1921, 1921, 4, 7684, 7684, 4), "Check failed: srcWidth <= 1920 ");
+}
+
+TEST_F(IveprocDeathTest, CropPadChecksSizesAndTheCpuFillLayout) {
+  TestImage src(TestImage::kNv12, 10, 6, 16), dst(TestImage::kNv12, 10, 6, 16);
+  EXPECT_DEATH(u8c1_crop_pad(src, dst, 1, 0, 0, 0, 0),
+               "Check failed: dstWidthReq == dstWidth && dstHeightReq == dstHeight ");
+  EXPECT_DEATH(nv12_crop_pad(src, dst, 1, 1, 0, 0, 0, 0, 0),
+               "Check failed: dstWidthReq == dstWidth && dstHeightReq == dstHeight "
+               "dstWidthReq/dstHeightReq=12/6, dstWidth/dstHeight=10/6");
+  EXPECT_DEATH(u8c1_crop_pad(src, dst, -10, 10, 0, 0, 0), "Check failed: cp_width > 0 ");
+  EXPECT_DEATH(u8c1_crop_pad(src, dst, 0, 0, 6, -6, 0), "Check failed: cp_height > 0 ");
+  // The CPU fill (red) needs one stride and the UV plane right after Y.
+  EXPECT_DEATH(
+      mi_yuv420sp_crop_padding(src.phy(0), src.phy(1), src.vir(0), src.vir(1), 16, 16, 10, 6, dst.phy(0),
+                               dst.phy(1), dst.vir(0), dst.vir(1), 16, 32, 10, 6, 1, -1, 0, 0, 255, 0, 0),
+      "Check failed: dstStride_y == dstStride_uv ");
+  EXPECT_DEATH(mi_yuv420sp_crop_padding(src.phy(0), src.phy(1), src.vir(0), src.vir(1), 16, 16, 10, 6,
+                                        dst.phy(0), dst.phy(1), dst.vir(0), dst.vir(1) + 16, 16, 16, 10, 6, 1,
+                                        -1, 0, 0, 255, 0, 0),
+               "Check failed: dstVir_uv == dstVir_y \\+ dstHeight \\* dstStride_y ");
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SYS_FlushInvCache", kSysError);
+        nv12_crop_pad(src, dst, 2, -2, 0, 0, 255, 0, 0);
+      },
+      "MI_SYS_FlushInvCache Failed: height/width/stride=6/10/16, ret=0xa0014003");
+}
+
+TEST_F(IveprocDeathTest, RoiResizeChecksTheRoiAndTheScratch) {
+  TestImage src(TestImage::kU8c1, 16, 8, 16), dst(TestImage::kU8c1, 8, 8, 16);
+  auto resize = [&](std::shared_ptr<MmzBlob> scratch, std::vector<float> roi) {
+    mi_u8c1_roi_resize(src.phy(), src.vir(), 16, 16, 8, dst.phy(), dst.vir(), 16, 8, 8, scratch, roi, 0);
+  };
+  auto ok = std::make_shared<MmzBlob>(1, 8, 16);
+  EXPECT_DEATH(resize(ok, {0.5f, 0.f, 0.5f, 1.f}), "Check failed: fwidth > 0 && fheight > 0 ");
+  EXPECT_DEATH(resize(ok, {0.f, 0.f, 0.1f, 1.f}), "Check failed: width > 0 && height > 0 ");
+  EXPECT_DEATH(resize(nullptr, {0.f, 0.f, 1.f, 1.f}), "Check failed: pMmz ");
+  EXPECT_DEATH(resize(std::make_shared<MmzBlob>(1, 8, 8, 8), {0.f, 0.f, 1.f, 1.f}),
+               "Check failed: pMmz->stride\\(\\) >= width ");
+  EXPECT_DEATH(resize(std::make_shared<MmzBlob>(1, 7, 16), {0.f, 0.f, 1.f, 1.f}),
+               "Check failed: pMmz->height\\(\\) >= height ");
+
+  TestImage rgb(TestImage::kU8c3, 16, 8, 16);
+  auto small = std::make_shared<MmzBlob>(1, 23, 16);
+  EXPECT_DEATH(mi_u8c3_roi_resize(rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 16,
+                                  16, 16, 16, 8, rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1),
+                                  rgb.vir(2), 16, 16, 16, 16, 8, small, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0),
+               "Check failed: pMmz->height\\(\\) >= height \\* 3 ");
+  TestImage nv(TestImage::kNv12, 16, 8, 16);
+  auto nvSmall = std::make_shared<MmzBlob>(1, 11, 16);
+  EXPECT_DEATH(
+      mi_yuv420sp_roi_resize(nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 16, 8, nv.phy(0), nv.phy(1),
+                             nv.vir(0), nv.vir(1), 16, 16, 16, 8, nvSmall, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0),
+      "Check failed: pMmz->height\\(\\) >= height \\* 3 / 2 ");
+}
+
+TEST_F(IveprocDeathTest, OptimizedRoiResizeChecksTheScratchCapacity) {
+  // {-0.5, 0, 0.5, 1} of 128 x 64 into 128 x 64: crop A 64 x 64 and part B 64 x 64, 6144 bytes each.
+  TestImage src(TestImage::kNv12, 128, 64, 128), dst(TestImage::kNv12, 128, 64, 128);
+  auto scratch = std::make_shared<MmzBlob>(1, 1, 16);
+  EXPECT_DEATH(
+      nv12_roi_optimized(src, dst, scratch, {-0.5f, 0.f, 0.5f, 1.f}, 0, 0, 0),
+      "Check failed: pMmz->capacity\\(\\) >= required_mmz_size required 12288 bytes, while pMmz only "
+      "has 4096 bytes.");
+  EXPECT_DEATH(nv12_roi_optimized(src, dst, scratch, {1.5f, 0.f, 2.f, 1.f}, 0, 0, 0),
+               "Check failed: src_width > 0 && src_height > 0 ");
+  EXPECT_DEATH(nv12_roi_optimized(src, dst, scratch, {0.5f, 0.5f, 0.5f, 1.f}, 0, 0, 0),
+               "Check failed: fwidth > 0 && fheight > 0 ");
+}
+
+TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
+  TestImage src(TestImage::kNv12, 512, 64, 512), dst(TestImage::kNv12, 8, 8, 16);
+  auto scratch = std::make_shared<MmzBlob>(1, 1, 16);
+  EXPECT_DEATH(
+      nv12_roi_scl(src, dst, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0),
+      "Check failed: mmz_idx \\+ mmz_required <= pMmz->capacity\\(\\) required 12384 bytes, while pMmz "
+      "only has 4096 bytes.");
+  // {-0.5, 0, 0.5, 1} of 128 x 64: the part, 64 x 64, needs 6144 bytes of its own.
+  TestImage big(TestImage::kNv12, 128, 64, 128), bigDst(TestImage::kNv12, 128, 64, 128);
+  EXPECT_DEATH(
+      nv12_roi_scl(big, bigDst, scratch, {-0.5f, 0.f, 0.5f, 1.f}, 0, 0, 0),
+      "Check failed: mmz_idx \\+ required_mmz_size <= pMmz->capacity\\(\\) required 6144 bytes, while "
+      "pMmz only has 4096 bytes.");
+  TestImage small(TestImage::kNv12, 32, 16, 32), smallDst(TestImage::kNv12, 16, 8, 16);
+  EXPECT_DEATH(
+      {
+        MI_TEST_FailNext("MI_SCL_StretchBuf", kSclError);
+        nv12_roi_scl(small, smallDst, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
+      },
+      "MI_SCL_StretchBuf Failed with ret = 0xa0094003\nSRC: \n\t ePixelFormat: 11\n\t w/h: 32/16\n\t stride: "
+      "32/32\n\t phyAddr: 0x[0-9a-f]+/0x[0-9a-f]+\nCROP: \n\t x/y: 0/0\n\t w/h: 32/16\nDST: \n\t "
+      "ePixelFormat: "
+      "11\n\t w/h: 16/8\n\t stride: 16/16\n\t phyAddr: 0x[0-9a-f]+/0x[0-9a-f]+\n");
+}
+
+}  // namespace
