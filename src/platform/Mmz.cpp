@@ -34,8 +34,8 @@ MmzStatistics* MmzStatistics::Instance() {
 
 void MmzStatistics::print() const {
   LOG(WARNING) << "MMZ Memory Statistics: Used " << static_cast<int>(usedBytes_.load()) << " Bytes, Allocate "
-               << static_cast<int>(allocations_.load()) << " Times, Release " << static_cast<int>(releases_.load())
-               << " Times.";
+               << static_cast<int>(allocations_.load()) << " Times, Release "
+               << static_cast<int>(releases_.load()) << " Times.";
 }
 
 void MmzStatistics::add_allocation(unsigned int bytes) {
@@ -62,7 +62,8 @@ void MmzMemory::allocate(bool inResize) {
   MI_PHY phy = 0;
   MI_S32 ok = MI_SYS_MMA_Alloc(0, nullptr, capacity_, &phy);
   if (inResize) {
-    CHECK(ok == MI_SUCCESS) << "MI_SYS_MMA_Alloc Failed: capacity=0x" << std::hex << capacity_ << ", ec=0x" << ok;
+    CHECK(ok == MI_SUCCESS) << "MI_SYS_MMA_Alloc Failed: capacity=0x" << std::hex << capacity_ << ", ec=0x"
+                            << ok;
   } else {
     CHECK(ok == MI_SUCCESS) << "MI_SYS_MMA_Alloc Failed.";
   }

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "mi_ive.h"
 #include "mi/MiTestUtil.h"
+#include "mi_ive.h"
 
 class EngineImage {
  public:

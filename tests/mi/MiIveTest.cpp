@@ -6,9 +6,9 @@
 #include <cmath>
 #include <vector>
 
+#include "mi/MiEngineImage.h"
 #include "mi_ive.h"
 #include "mi_test.h"
-#include "mi/MiEngineImage.h"
 
 namespace {
 
@@ -51,8 +51,8 @@ double bilinear(EngineImage& img, int plane, int channels, int c, double sx, dou
 }
 
 // Largest difference between dst and the bilinear reference of src (w x h elements of `channels`).
-int max_resize_error(EngineImage& src, int srcPlane, EngineImage& dst, int dstPlane, int channels, int sw, int sh,
-                     int dw, int dh) {
+int max_resize_error(EngineImage& src, int srcPlane, EngineImage& dst, int dstPlane, int channels, int sw,
+                     int sh, int dw, int dh) {
   int worst = 0;
   for (int y = 0; y < dh; ++y) {
     for (int x = 0; x < dw; ++x) {
@@ -60,7 +60,8 @@ int max_resize_error(EngineImage& src, int srcPlane, EngineImage& dst, int dstPl
         double sx = (x + 0.5) * sw / dw - 0.5;
         double sy = (y + 0.5) * sh / dh - 0.5;
         double want = bilinear(src, srcPlane, channels, c, sx, sy, sw, sh);
-        worst = std::max(worst, std::abs(dst.at(dstPlane, x * channels + c, y) - static_cast<int>(std::lround(want))));
+        worst = std::max(
+            worst, std::abs(dst.at(dstPlane, x * channels + c, y) - static_cast<int>(std::lround(want))));
       }
     }
   }
@@ -69,7 +70,8 @@ int max_resize_error(EngineImage& src, int srcPlane, EngineImage& dst, int dstPl
 
 void fill_smooth(EngineImage& img, int plane, int w, int h, int ax, int ay, int b) {
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) img.at(plane, x, y) = static_cast<uint8_t>(std::clamp(ax * x + ay * y + b, 0, 255));
+    for (int x = 0; x < w; ++x)
+      img.at(plane, x, y) = static_cast<uint8_t>(std::clamp(ax * x + ay * y + b, 0, 255));
   }
 }
 
@@ -124,7 +126,9 @@ TEST_F(MiIveTest, ResizeFollowsBilinearReferenceOnSmoothImages) {
   struct Row {
     const char* name;
     int sw, sh, dw, dh;
-  } rows[] = {{"down 13x11 -> 7x5", 13, 11, 7, 5}, {"down 31x7 -> 5x3", 31, 7, 5, 3}, {"up 5x3 -> 13x8", 5, 3, 13, 8}};
+  } rows[] = {{"down 13x11 -> 7x5", 13, 11, 7, 5},
+              {"down 31x7 -> 5x3", 31, 7, 5, 3},
+              {"up 5x3 -> 13x8", 5, 3, 13, 8}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     EngineImage src(E_MI_IVE_IMAGE_TYPE_U8C1, r.sw, r.sh, r.sw + 3);
@@ -160,8 +164,8 @@ TEST_F(MiIveTest, ResizeOfNv12ScalesLumaAndInterleavedChroma) {
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) {
       for (int c = 0; c < 2; ++c) {
-        int sum = src.at(1, 4 * x + c, 2 * y) + src.at(1, 4 * x + 2 + c, 2 * y) + src.at(1, 4 * x + c, 2 * y + 1) +
-                  src.at(1, 4 * x + 2 + c, 2 * y + 1);
+        int sum = src.at(1, 4 * x + c, 2 * y) + src.at(1, 4 * x + 2 + c, 2 * y) +
+                  src.at(1, 4 * x + c, 2 * y + 1) + src.at(1, 4 * x + 2 + c, 2 * y + 1);
         EXPECT_NEAR(dst.at(1, 2 * x + c, y), (sum + 2) / 4, 1) << "UV " << x << "," << y << " c" << c;
       }
     }
@@ -184,7 +188,8 @@ TEST_F(MiIveTest, ResizeRefusesBadDescriptions) {
   MI_IVE_ResizeCtrl_t ctrl{E_MI_IVE_RESIZE_TYPE_U8C1};
   EXPECT_EQ(MI_IVE_Resize(kHandle, nullptr, u8.desc(), &ctrl, 1), MI_ERR_IVE_NULL_PTR);
   EXPECT_EQ(MI_IVE_Resize(kHandle, u8.desc(), u8.desc(), nullptr, 1), MI_ERR_IVE_NULL_PTR);
-  EXPECT_EQ(resize(u8, nv12, E_MI_IVE_RESIZE_TYPE_U8C1), MI_ERR_IVE_ILLEGAL_PARAM) << "type differs from mode";
+  EXPECT_EQ(resize(u8, nv12, E_MI_IVE_RESIZE_TYPE_U8C1), MI_ERR_IVE_ILLEGAL_PARAM)
+      << "type differs from mode";
   EXPECT_EQ(resize(u8, u8, static_cast<MI_IVE_ResizeMode_e>(2)), MI_ERR_IVE_NOT_SUPPORT);
   MI_IVE_Image_t bad = u8.copy();
   bad.u16Stride[0] = 7;
@@ -194,7 +199,8 @@ TEST_F(MiIveTest, ResizeRefusesBadDescriptions) {
   EXPECT_EQ(MI_IVE_Resize(kHandle, &bad, u8.desc(), &ctrl, 1), MI_ERR_IVE_ILLEGAL_PARAM);
   bad = u8.copy();
   bad.u64PhyAddr[0] += 4096 - 40;  // the last rows run past the end of the block
-  EXPECT_EQ(MI_IVE_Resize(kHandle, &bad, u8.desc(), &ctrl, 1), MI_ERR_IVE_UNEXIST) << "plane outside its block";
+  EXPECT_EQ(MI_IVE_Resize(kHandle, &bad, u8.desc(), &ctrl, 1), MI_ERR_IVE_UNEXIST)
+      << "plane outside its block";
   bad = u8.copy();
   bad.u64PhyAddr[0] &= 0xFFFFFFFFu;
   EXPECT_EQ(MI_IVE_Resize(kHandle, u8.desc(), &bad, &ctrl, 1), MI_ERR_IVE_UNEXIST) << "truncated address";
@@ -235,7 +241,8 @@ TEST_F(MiIveTest, CscConvertsNv12ToRgbPlanes) {
     for (int x = 0; x < 10; ++x) {
       double rgb[3];
       yuv_to_rgb(src.at(0, x, y), src.at(1, x / 2 * 2, y / 2), src.at(1, x / 2 * 2 + 1, y / 2), rgb);
-      for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(dst.at(c, x, y) - static_cast<int>(std::lround(rgb[c]))));
+      for (int c = 0; c < 3; ++c)
+        worst = std::max(worst, std::abs(dst.at(c, x, y) - static_cast<int>(std::lround(rgb[c]))));
     }
   }
   EXPECT_LE(worst, 3);

@@ -8,9 +8,9 @@
 
 #include <cstring>
 
+#include "mi/MiTestUtil.h"
 #include "mi_sys.h"
 #include "mi_test.h"
-#include "mi/MiTestUtil.h"
 
 namespace {
 

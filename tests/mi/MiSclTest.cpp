@@ -2,9 +2,9 @@
 // argument checks and the retry code.
 #include <gtest/gtest.h>
 
+#include "mi/MiEngineImage.h"
 #include "mi_scl.h"
 #include "mi_test.h"
-#include "mi/MiEngineImage.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "mi/MiTestUtil.h"
 #include "mi_sys.h"
 #include "mi_test.h"
-#include "mi/MiTestUtil.h"
 
 namespace {
 

@@ -1,8 +1,6 @@
 // Tests of the physical-memory mapping unit: buffers handed over by physical address are mapped and
 // unmapped, the device opened is the platform stand-in's arena (never the host's /dev/mem), and every
 // failure is fatal with its message.
-#include "nn/ssc/kavo_mm.h"
-
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "mi/MiTestUtil.h"
 #include "mi_sys.h"
 #include "mi_test.h"
-#include "mi/MiTestUtil.h"
+#include "nn/ssc/kavo_mm.h"
 
 namespace {
 
@@ -74,9 +73,10 @@ TEST(KavoMmDeathTest, MappingFailureShowsCodeAddressAndSize) {
   TestBlock block(4096);
   uint64_t phy = block.phy() + 5;
   char want[160];
-  std::snprintf(want, sizeof(want),
-                "Check failed: s32Ret == MI_SUCCESS MI_SYS_Mmap failed: ret=0xa0014005, phy=0x%llx, size=0x1000",
-                static_cast<unsigned long long>(phy));
+  std::snprintf(
+      want, sizeof(want),
+      "Check failed: s32Ret == MI_SUCCESS MI_SYS_Mmap failed: ret=0xa0014005, phy=0x%llx, size=0x1000",
+      static_cast<unsigned long long>(phy));
   EXPECT_DEATH(KAVO_SYS_IOMmap(phy, 4096), want) << "the range runs past the end of the block";
   EXPECT_DEATH(
       {
@@ -90,9 +90,10 @@ TEST(KavoMmDeathTest, UnmappingFailureShowsCodeAddressAndSize) {
   TestBlock block(4096);
   void* p = KAVO_SYS_IOMmap(block.phy(), 32);
   char want[160];
-  std::snprintf(want, sizeof(want),
-                "Check failed: s32Ret == MI_SUCCESS MI_SYS_Munmap failed: ret=0xa0014005, vir=0x%llx, size=0x1f",
-                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+  std::snprintf(
+      want, sizeof(want),
+      "Check failed: s32Ret == MI_SUCCESS MI_SYS_Munmap failed: ret=0xa0014005, vir=0x%llx, size=0x1f",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
   EXPECT_DEATH(KAVO_SYS_Munmap(p, 31), want) << "the size differs from the mapping's";
   KAVO_SYS_Munmap(p, 32);
 }

@@ -1,7 +1,5 @@
 // Tests of platform memory: MmzMemory blocks, MmzBlob shapes, the statistics, MiSysInit, and every
 // fatal path, driven through the platform stand-in's fault injection.
-#include "platform/Mmz.h"
-
 #include <glog/logging.h>
 #include <gtest/gtest.h>
 
@@ -10,9 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "mi/MiTestUtil.h"
 #include "mi_sys.h"
 #include "mi_test.h"
-#include "mi/MiTestUtil.h"
+#include "platform/Mmz.h"
 #include "testing/LogCapture.h"
 
 namespace {
@@ -41,8 +40,8 @@ TEST_F(MmzTest, EmptyBlockMakesNoPlatformCalls) {
   m.reset(7);
   m.free();
   m.resize(0);
-  for (const char* fn : {"MI_SYS_MMA_Alloc", "MI_SYS_Mmap", "MI_SYS_FlushInvCache", "MI_SYS_Munmap",
-                         "MI_SYS_MMA_Free"}) {
+  for (const char* fn :
+       {"MI_SYS_MMA_Alloc", "MI_SYS_Mmap", "MI_SYS_FlushInvCache", "MI_SYS_Munmap", "MI_SYS_MMA_Free"}) {
     EXPECT_EQ(calls(fn), 0u) << fn;
   }
 }
@@ -184,8 +183,8 @@ TEST_F(MmzTest, StatisticsPrintTheThreeCounters) {
   const MmzStatistics* stats = MmzStatistics::Instance();
   LogCapture log(google::GLOG_WARNING);
   stats->print();
-  std::string want = "MMZ Memory Statistics: Used " + std::to_string(stats->used_bytes()) + " Bytes, Allocate " +
-                     std::to_string(stats->allocations()) + " Times, Release " +
+  std::string want = "MMZ Memory Statistics: Used " + std::to_string(stats->used_bytes()) +
+                     " Bytes, Allocate " + std::to_string(stats->allocations()) + " Times, Release " +
                      std::to_string(stats->releases()) + " Times.";
   ASSERT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(log.lines()[0], want);

@@ -68,7 +68,8 @@ typedef enum {
 #define MI_ERR_SYS_NOMEM MI_DEF_ERR(E_MI_MODULE_ID_SYS, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_NOMEM)
 #define MI_ERR_SYS_NOTREADY MI_DEF_ERR(E_MI_MODULE_ID_SYS, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_SYS_NOTREADY)
 
-#define MI_ERR_IVE_INVALID_HANDLE MI_DEF_ERR(E_MI_MODULE_ID_IVE, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_INVALID_HANDLE)
+#define MI_ERR_IVE_INVALID_HANDLE \
+  MI_DEF_ERR(E_MI_MODULE_ID_IVE, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_INVALID_HANDLE)
 #define MI_ERR_IVE_ILLEGAL_PARAM MI_DEF_ERR(E_MI_MODULE_ID_IVE, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_ILLEGAL_PARAM)
 #define MI_ERR_IVE_EXIST MI_DEF_ERR(E_MI_MODULE_ID_IVE, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_EXIST)
 #define MI_ERR_IVE_UNEXIST MI_DEF_ERR(E_MI_MODULE_ID_IVE, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_UNEXIST)
@@ -96,8 +97,8 @@ typedef struct MI_SYS_WindowRect_s {
 
 /* Pixel formats of frame descriptions (MI_SYS) and scaler buffers (MI_SCL). */
 typedef enum {
-  E_MI_SYS_PIXEL_FRAME_I8 = 9,                     /* one 8-bit plane */
-  E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420 = 11,    /* NV12: Y plane, then interleaved U,V at half height */
+  E_MI_SYS_PIXEL_FRAME_I8 = 9,                  /* one 8-bit plane */
+  E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420 = 11, /* NV12: Y plane, then interleaved U,V at half height */
 } MI_SYS_PixelFormat_e;
 
 #ifdef __cplusplus

@@ -13,7 +13,7 @@
 extern "C" {
 #endif
 
-#define MI_IVE_MAX_HANDLE 128  /* handles are 0 .. MI_IVE_MAX_HANDLE - 1 */
+#define MI_IVE_MAX_HANDLE 128 /* handles are 0 .. MI_IVE_MAX_HANDLE - 1 */
 #define MI_IVE_MAX_SRC_WIDTH 1920
 #define MI_IVE_MAX_SRC_HEIGHT 1080
 

@@ -49,7 +49,7 @@ struct Header {
   std::uint64_t usedBytes;
   std::uint32_t count;
   std::uint32_t padding;
-  std::uint64_t cursor;  // next-fit start: the end of the last allocation
+  std::uint64_t cursor;      // next-fit start: the end of the last allocation
   Block blocks[kMaxBlocks];  // blocks[0 .. count) sorted by offset, non-overlapping
 };
 
@@ -82,10 +82,20 @@ std::uint64_t requested_size() {
   char* end = nullptr;
   unsigned long long v = std::strtoull(env, &end, 10);
   switch (end != nullptr ? *end : '\0') {
-    case 'k': case 'K': v <<= 10; break;
-    case 'm': case 'M': v <<= 20; break;
-    case 'g': case 'G': v <<= 30; break;
-    default: break;
+    case 'k':
+    case 'K':
+      v <<= 10;
+      break;
+    case 'm':
+    case 'M':
+      v <<= 20;
+      break;
+    case 'g':
+    case 'G':
+      v <<= 30;
+      break;
+    default:
+      break;
   }
   if (v < kHeaderBytes + 16 * kPage) return kDefaultSize;
   return (v + kPage - 1) / kPage * kPage;

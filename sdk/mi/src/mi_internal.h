@@ -36,9 +36,9 @@ enum Fn : int {
 bool enter(Fn fn, MI_S32* code);
 
 // First statement of every SDK function: log the call, return an injected fault if one is due.
-#define KAVO_MI_ENTER(fn)                              \
-  do {                                                 \
-    MI_S32 injected_ = 0;                              \
+#define KAVO_MI_ENTER(fn)                                   \
+  do {                                                      \
+    MI_S32 injected_ = 0;                                   \
     if (::kavo_mi::enter(fn, &injected_)) return injected_; \
   } while (0)
 

@@ -117,7 +117,8 @@ MI_S32 MI_SYS_Mmap(MI_PHY phyAddr, MI_U32 u32Size, void** ppVirAddr, MI_BOOL bCa
   std::uint64_t off = phyAddr - KAVO_MI_PHYS_BASE;
   std::uint64_t pageOff = off / kPage * kPage;
   std::size_t length = static_cast<std::size_t>((off + u32Size - pageOff + kPage - 1) / kPage * kPage);
-  void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, arena::fd(), static_cast<off_t>(pageOff));
+  void* base =
+      mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, arena::fd(), static_cast<off_t>(pageOff));
   if (base == MAP_FAILED) return MI_ERR_SYS_NOMEM;
   Mapping map{static_cast<std::uint8_t*>(base), length, static_cast<std::uint8_t*>(base) + (off - pageOff),
               u32Size};

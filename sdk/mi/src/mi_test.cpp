@@ -1,20 +1,21 @@
 // Call log and fault injection of the platform SDK stand-in, and the module error-code helpers.
+#include "mi_test.h"
+
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "mi_internal.h"
 #include "mi_sys.h"
-#include "mi_test.h"
 
 namespace kavo_mi {
 namespace {
 
 const char* const kNames[kFnCount] = {
-    "MI_SYS_Init",     "MI_SYS_Exit",     "MI_SYS_MMA_Alloc", "MI_SYS_MMA_Free",       "MI_SYS_Mmap",
-    "MI_SYS_Munmap",   "MI_SYS_FlushInvCache", "MI_SYS_MemcpyPa", "MI_SYS_MemsetPa", "MI_SYS_BufFillPa",
-    "MI_SYS_BufBlitPa", "MI_SYS_GetCurPts", "MI_IVE_Create",   "MI_IVE_Destroy",        "MI_IVE_Resize",
-    "MI_IVE_Csc",      "MI_IVE_Integ",    "MI_SCL_StretchBuf",
+    "MI_SYS_Init",      "MI_SYS_Exit",          "MI_SYS_MMA_Alloc",  "MI_SYS_MMA_Free", "MI_SYS_Mmap",
+    "MI_SYS_Munmap",    "MI_SYS_FlushInvCache", "MI_SYS_MemcpyPa",   "MI_SYS_MemsetPa", "MI_SYS_BufFillPa",
+    "MI_SYS_BufBlitPa", "MI_SYS_GetCurPts",     "MI_IVE_Create",     "MI_IVE_Destroy",  "MI_IVE_Resize",
+    "MI_IVE_Csc",       "MI_IVE_Integ",         "MI_SCL_StretchBuf",
 };
 
 struct Fault {
@@ -54,8 +55,12 @@ bool enter(Fn fn, MI_S32* code) {
   return true;
 }
 
-MI_S32 err_illegal(MI_ModuleId_e module) { return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_ILLEGAL_PARAM); }
-MI_S32 err_unexist(MI_ModuleId_e module) { return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_UNEXIST); }
+MI_S32 err_illegal(MI_ModuleId_e module) {
+  return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_ILLEGAL_PARAM);
+}
+MI_S32 err_unexist(MI_ModuleId_e module) {
+  return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_UNEXIST);
+}
 MI_S32 err_null(MI_ModuleId_e module) { return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_NULL_PTR); }
 MI_S32 err_notready(MI_ModuleId_e module) {
   return MI_DEF_ERR(module, E_MI_ERR_LEVEL_ERROR, E_MI_ERR_SYS_NOTREADY);
