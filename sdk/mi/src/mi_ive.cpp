@@ -2,6 +2,10 @@
 // NV12 <-> planar RGB conversion (libyuv, BT.601 full range) and the inclusive integral image.
 #include "mi_ive.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <libyuv.h>
 
 #include <cstring>
@@ -45,11 +49,19 @@ MI_S32 check_image(const MI_IVE_Image_t* img, MI_IVE_ImageType_e type, Planes* o
   int planes = 1;
   int elem = 1;
   switch (type) {
-    case E_MI_IVE_IMAGE_TYPE_U8C1: break;
-    case E_MI_IVE_IMAGE_TYPE_YUV420SP: planes = 2; break;
-    case E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR: planes = 3; break;
-    case E_MI_IVE_IMAGE_TYPE_U32C1: elem = 4; break;
-    default: return MI_ERR_IVE_NOT_SUPPORT;
+    case E_MI_IVE_IMAGE_TYPE_U8C1:
+      break;
+    case E_MI_IVE_IMAGE_TYPE_YUV420SP:
+      planes = 2;
+      break;
+    case E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR:
+      planes = 3;
+      break;
+    case E_MI_IVE_IMAGE_TYPE_U32C1:
+      elem = 4;
+      break;
+    default:
+      return MI_ERR_IVE_NOT_SUPPORT;
   }
   int w = img->u16Width;
   int h = img->u16Height;
@@ -89,8 +101,8 @@ void nv12_to_rgb_planes(const Planes& s, const Planes& d) {
     int rows = std::min(kStripRows, s.height - y);  // even: the height is even
     // NV12 to R,G,B bytes is NV21 to B,G,R bytes with the U/V-swapped matrix (libyuv's NV12ToRAWMatrix).
     libyuv::NV21ToRGB24Matrix(s.data[0] + static_cast<std::size_t>(s.stride[0]) * y, s.stride[0],
-                    s.data[1] + static_cast<std::size_t>(s.stride[1]) * (y / 2), s.stride[1], packed,
-                    packedStride, &libyuv::kYvuJPEGConstants, w, rows);
+                              s.data[1] + static_cast<std::size_t>(s.stride[1]) * (y / 2), s.stride[1],
+                              packed, packedStride, &libyuv::kYvuJPEGConstants, w, rows);
     libyuv::SplitRGBPlane(packed, packedStride, d.data[0] + static_cast<std::size_t>(d.stride[0]) * y,
                           d.stride[0], d.data[1] + static_cast<std::size_t>(d.stride[1]) * y, d.stride[1],
                           d.data[2] + static_cast<std::size_t>(d.stride[2]) * y, d.stride[2], w, rows);
@@ -112,25 +124,69 @@ void rgb_planes_to_nv12(const Planes& s, const Planes& d) {
                           s.data[1] + static_cast<std::size_t>(s.stride[1]) * y, s.stride[1],
                           s.data[2] + static_cast<std::size_t>(s.stride[2]) * y, s.stride[2], packed,
                           packedStride, w, rows);
-    libyuv::RAWToJ420(packed, packedStride, d.data[0] + static_cast<std::size_t>(d.stride[0]) * y, d.stride[0],
-                      u, halfW, v, halfW, w, rows);
+    libyuv::RAWToJ420(packed, packedStride, d.data[0] + static_cast<std::size_t>(d.stride[0]) * y,
+                      d.stride[0], u, halfW, v, halfW, w, rows);
     libyuv::MergeUVPlane(u, halfW, v, halfW, d.data[1] + static_cast<std::size_t>(d.stride[1]) * (y / 2),
                          d.stride[1], halfW, rows / 2);
   }
 }
 
+// One row of the integral image: out[x] = above[x] + in[0] + ... + in[x] (above == nullptr on row 0).
+template <bool kHasAbove>
+void integral_row(const std::uint8_t* in, const std::uint32_t* above, std::uint32_t* out, int width) {
+  int x = 0;
+  std::uint32_t sum = 0;
+#if defined(__SSE2__)
+  // 16 pixels per step: prefix sums inside 8 16-bit lanes (at most 8 * 255), widened to 32 bits and
+  // offset by the running sum of the row so far.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i carry = zero;  // the row sum so far, in every lane
+  for (; x + 16 <= width; x += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    __m128i lo = _mm_unpacklo_epi8(v, zero);
+    __m128i hi = _mm_unpackhi_epi8(v, zero);
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 2));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 2));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 4));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 4));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
+    __m128i s0 = _mm_add_epi32(_mm_unpacklo_epi16(lo, zero), carry);
+    __m128i s1 = _mm_add_epi32(_mm_unpackhi_epi16(lo, zero), carry);
+    __m128i mid = _mm_shuffle_epi32(s1, 0xFF);
+    __m128i s2 = _mm_add_epi32(_mm_unpacklo_epi16(hi, zero), mid);
+    __m128i s3 = _mm_add_epi32(_mm_unpackhi_epi16(hi, zero), mid);
+    carry = _mm_shuffle_epi32(s3, 0xFF);
+    if (kHasAbove) {
+      s0 = _mm_add_epi32(s0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x)));
+      s1 = _mm_add_epi32(s1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x + 4)));
+      s2 = _mm_add_epi32(s2, _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x + 8)));
+      s3 = _mm_add_epi32(s3, _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x + 12)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), s0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4), s1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), s2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 12), s3);
+  }
+  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(carry));
+#endif
+  for (; x < width; ++x) {
+    sum += in[x];
+    out[x] = kHasAbove ? above[x] + sum : sum;
+  }
+}
+
 void integral(const Planes& s, const Planes& d) {
-  const std::uint32_t* prev = nullptr;
+  const std::uint32_t* above = nullptr;
   for (int y = 0; y < s.height; ++y) {
     const std::uint8_t* in = s.data[0] + static_cast<std::size_t>(s.stride[0]) * y;
     auto* out = reinterpret_cast<std::uint32_t*>(d.data[0] + static_cast<std::size_t>(d.stride[0]) * y);
-    std::uint32_t sum = 0;
-    if (prev == nullptr) {
-      for (int x = 0; x < s.width; ++x) out[x] = sum += in[x];
+    if (above == nullptr) {
+      integral_row<false>(in, nullptr, out, s.width);
     } else {
-      for (int x = 0; x < s.width; ++x) out[x] = prev[x] + (sum += in[x]);
+      integral_row<true>(in, above, out, s.width);
     }
-    prev = out;
+    above = out;
   }
 }
 
@@ -169,18 +225,26 @@ MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, con
   if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
   MI_IVE_ImageType_e type;
   switch (pstCtrl->eMode) {
-    case E_MI_IVE_RESIZE_TYPE_U8C1: type = E_MI_IVE_IMAGE_TYPE_U8C1; break;
-    case E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR: type = E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR; break;
-    case E_MI_IVE_RESIZE_TYPE_YUV420SP: type = E_MI_IVE_IMAGE_TYPE_YUV420SP; break;
-    default: return MI_ERR_IVE_NOT_SUPPORT;
+    case E_MI_IVE_RESIZE_TYPE_U8C1:
+      type = E_MI_IVE_IMAGE_TYPE_U8C1;
+      break;
+    case E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR:
+      type = E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR;
+      break;
+    case E_MI_IVE_RESIZE_TYPE_YUV420SP:
+      type = E_MI_IVE_IMAGE_TYPE_YUV420SP;
+      break;
+    default:
+      return MI_ERR_IVE_NOT_SUPPORT;
   }
   Planes s, d;
   if (MI_S32 ret = check_image(pstSrc, type, &s)) return ret;
   if (MI_S32 ret = check_image(pstDst, type, &d)) return ret;
   if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
   if (type == E_MI_IVE_IMAGE_TYPE_YUV420SP) {
-    int r = libyuv::NV12Scale(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0],
-                              d.stride[0], d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
+    int r =
+        libyuv::NV12Scale(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0],
+                          d.stride[0], d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
     return r == 0 ? MI_SUCCESS : MI_ERR_IVE_ILLEGAL_PARAM;
   }
   int planes = type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;
@@ -199,9 +263,14 @@ MI_S32 MI_IVE_Csc(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const 
   if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
   bool toRgb;
   switch (pstCtrl->eMode) {
-    case E_MI_IVE_CSC_TYPE_YUV2RGB: toRgb = true; break;
-    case E_MI_IVE_CSC_TYPE_RGB2YUV: toRgb = false; break;
-    default: return MI_ERR_IVE_NOT_SUPPORT;
+    case E_MI_IVE_CSC_TYPE_YUV2RGB:
+      toRgb = true;
+      break;
+    case E_MI_IVE_CSC_TYPE_RGB2YUV:
+      toRgb = false;
+      break;
+    default:
+      return MI_ERR_IVE_NOT_SUPPORT;
   }
   Planes s, d;
   MI_IVE_ImageType_e nv12 = E_MI_IVE_IMAGE_TYPE_YUV420SP;
