@@ -1,0 +1,60 @@
+// Records shared between the IPU model channel and its users: the descriptor of one tensor (its
+// element format, shape, quantisation and the buffer currently attached), the configuration a
+// network wrapper hands to a channel, and the buffer copies of one tensor. Image factories view an
+// NV12 input tensor through its descriptor.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#if __has_include("mi_ipu.h")
+#include "mi_ipu.h"
+#else
+// Element formats of IPU tensors, numbered as the platform SDK numbers them (used until the SDK
+// stand-in declares MI_IPU itself).
+typedef enum {
+  MI_IPU_FORMAT_U8 = 0,
+  MI_IPU_FORMAT_NV12 = 1,
+  MI_IPU_FORMAT_INT16 = 2,
+  MI_IPU_FORMAT_INT32 = 3,
+  MI_IPU_FORMAT_INT8 = 4,
+  MI_IPU_FORMAT_FP32 = 5,
+  MI_IPU_FORMAT_UNKNOWN = 6,
+  MI_IPU_FORMAT_ARGB8888 = 7,
+  MI_IPU_FORMAT_ABGR8888 = 8,
+} MI_IPU_ELEMENT_FORMAT;
+#endif
+
+// The largest number of buffer copies per tensor.
+#define KAVO_IPU_IF_BLOB_MAX_NUM 10
+
+// What a network wrapper hands to a model channel. Plain value.
+struct KAVO_MODEL_CFG_S {
+  std::string modelName;       // network name, used in messages
+  std::string modelFile;       // path of the compiled model file
+  uint32_t maxRoiSize = 0;     // largest number of regions per invocation
+  uint32_t u32BlobCopies = 0;  // buffer copies per input and output tensor, at most 10
+};
+
+// One tensor of a model and the buffer copy currently attached to it. Plain value; the buffer is
+// owned by the model channel and must outlive every view made over it.
+struct KAVO_MODEL_BLOB_INFO_S {
+  MI_IPU_ELEMENT_FORMAT enBlobType = MI_IPU_FORMAT_U8;  // element format
+  std::vector<uint32_t> u32ShapeVec;                    // dimensions, outermost first
+  uint32_t u32StrideBytes = 0;                          // innermost stride in bytes
+  uint32_t u32Index = 0;                                // position among the model's inputs (or outputs)
+  uint32_t u32AlignedBufSize = 0;                       // bytes of one buffer of this tensor
+  float fScalar = 0.f;                                  // quantisation scale
+  int64_t s64ZeroPoint = 0;                             // quantisation zero point
+  void* pVirAddr = nullptr;                             // CPU address of the attached buffer
+  uint64_t u64PhyAddr = 0;                              // physical address of that buffer
+  std::string name;                                     // tensor name from the model
+};
+
+// The buffer copies of one tensor: slot k holds copy k; u32Size copies are in use.
+struct KAVO_MODEL_MEM_INFO_S {
+  void* pVirAddr[KAVO_IPU_IF_BLOB_MAX_NUM] = {};
+  uint64_t u64PhyAddr[KAVO_IPU_IF_BLOB_MAX_NUM] = {};
+  uint32_t u32Size = 0;
+};

@@ -1,0 +1,402 @@
+#include "util/ImageRgb.h"
+
+#include <glog/logging.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "kbase/Clock.h"
+#include "mi_common.h"
+#include "mi_sys.h"
+#include "platform/Iveproc.h"
+#include "platform/Mmz.h"
+#include "util/ProduceImage.h"
+#include "util/RoiResize.h"
+
+// The fatal checks below spell the system's conditions exactly, some of which compare the images'
+// unsigned sizes with int ROI values.
+#pragma GCC diagnostic ignored "-Wsign-compare"
+
+namespace {
+
+const std::vector<float> kWholeRoi = {0.f, 0.f, 1.f, 1.f};
+
+const ImageRgb* as_rgb(const ImageBase* another, const ImageRgb* self) {
+  const ImageRgb* peer = dynamic_cast<const ImageRgb*>(another);
+  CHECK(peer) << "the source must be an ImageRgb";
+  CHECK(peer != self) << "an image cannot be its own source";
+  return peer;
+}
+
+// The integral scratch block of a lease, under the names the system's checks use.
+struct ScratchBlock {
+  MmzMemory* memory;
+  unsigned long long phyAddr() const { return memory->phy_addr(); }
+  int size() const { return memory->size(); }
+  unsigned char* data() const { return memory->data(); }
+  void flush() const { memory->flush(); }
+};
+
+bool platform_pair(const ImageRgb& a, const ImageRgb& b) { return a.phy() != 0 && b.phy() != 0; }
+
+// Pixel corner of fraction v of size, truncated and clamped to 0..size-1 (NaN gives 0).
+int pixel_corner(float v, unsigned int size) {
+  const float p = v * static_cast<float>(size);
+  if (!(p > 0.f)) return 0;
+  if (p >= static_cast<float>(size - 1)) return static_cast<int>(size) - 1;
+  return static_cast<int>(p);
+}
+
+}  // namespace
+
+ImageRgb::ImageRgb(const std::shared_ptr<BlobPlane<unsigned char>>& plane, const PlaneProducer& producer)
+    : pBlob_(plane), producer_(producer) {
+  if (!pBlob_) {
+    CHECK(producer_) << "an image needs a plane or a producer";
+    pBlob_ = producer_(0, 0);
+  }
+}
+
+ImageRgb::~ImageRgb() = default;
+
+unsigned int ImageRgb::width() const { return static_cast<unsigned int>(pBlob_->width); }
+unsigned int ImageRgb::height() const { return static_cast<unsigned int>(pBlob_->height); }
+unsigned int ImageRgb::stride() const { return static_cast<unsigned int>(pBlob_->stride); }
+unsigned char* ImageRgb::data() const { return pBlob_->data; }
+unsigned long long ImageRgb::phy() const { return pBlob_->phy_data; }
+
+unsigned char* ImageRgb::plane_data(int k) const {
+  return pBlob_->data + static_cast<size_t>(k) * pBlob_->stride * pBlob_->height;
+}
+
+unsigned long long ImageRgb::plane_phy(int k) const {
+  if (pBlob_->phy_data == 0) return 0;
+  return pBlob_->phy_data + static_cast<unsigned long long>(k) * pBlob_->stride * pBlob_->height;
+}
+
+void ImageRgb::refresh() const {
+  if (pBlob_->phy_data == 0 || pBlob_->phy_capacity == 0) return;
+  MI_S32 ok = MI_SYS_FlushInvCache(pBlob_->data, static_cast<MI_U32>(pBlob_->phy_capacity));
+  CHECK(ok == MI_SUCCESS) << "MI_SYS_FlushInvCache failed: " << pBlob_->phy_capacity;
+}
+
+void ImageRgb::reshape(unsigned int width, unsigned int height) {
+  if (width == this->width() && height == this->height()) return;
+  CHECK(producer_) << "cannot reshape an image without a producer";
+  pBlob_ = producer_(width, height);
+}
+
+void ImageRgb::reset(unsigned char r, unsigned char g, unsigned char b) {
+  const size_t planeBytes = static_cast<size_t>(pBlob_->stride) * pBlob_->height;
+  if (planeBytes > 0) {
+    std::memset(plane_data(0), r, planeBytes);
+    std::memset(plane_data(1), g, planeBytes);
+    std::memset(plane_data(2), b, planeBytes);
+  }
+  refresh();
+}
+
+void ImageRgb::copy_from(const ImageBase* another, bool, bool cpu) {
+  const ImageRgb* peer = as_rgb(another, this);
+  reshape(peer->width(), peer->height());
+  if (platform_pair(*this, *peer) && !cpu) {
+    int ok = misys_2d_u8c3_roi_copy(
+        peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2), peer->stride(), peer->stride(),
+        peer->stride(), peer->width(), peer->height(), 0, 0, peer->width(), peer->height(), plane_phy(0),
+        plane_phy(1), plane_phy(2), stride(), stride(), stride(), width(), height(), 0, 0, width(), height());
+    CHECK(ok == MI_SUCCESS) << "misys_2d_u8c3_roi_copy failed.";
+  } else {
+    pBlob_->copy_from(*peer->pBlob_);
+  }
+  refresh();
+}
+
+void ImageRgb::copy_from_split_planes(const ImageSplitPlaneDesc& desc) {
+  reshape(desc.width, desc.height);
+  for (int k = 0; k < 3; ++k) {
+    if (phy() != 0 && desc.phyAddr[k] != 0) {
+      int ok = misys_2d_u8c1_roi_copy(desc.phyAddr[k], desc.stride[k], desc.width, desc.height, 0, 0,
+                                      desc.width, desc.height, plane_phy(k), stride(), width(), height(), 0,
+                                      0, width(), height());
+      CHECK(ok == MI_SUCCESS) << "misys_2d_u8c1_roi_copy failed.";
+    } else {
+      // Host memory on either side: the engines cannot reach it, the CPU copies the mapped planes.
+      CHECK(desc.virAddr[k] != nullptr)
+          << "plane " << k << " has neither a usable physical nor a virtual address";
+      for (unsigned int y = 0; y < desc.height; ++y) {
+        std::memcpy(plane_data(k) + static_cast<size_t>(y) * stride(),
+                    desc.virAddr[k] + static_cast<size_t>(y) * desc.stride[k], desc.width);
+      }
+    }
+  }
+  refresh();
+}
+
+void ImageRgb::pad_crop_from(const ImageBase* another, const roiresize::PadSize& pad, unsigned char r,
+                             unsigned char g, unsigned char b, bool, bool cpu) {
+  const ImageRgb* peer = as_rgb(another, this);
+  const long long newWidth = static_cast<long long>(peer->width()) + pad.xPad();
+  const long long newHeight = static_cast<long long>(peer->height()) + pad.yPad();
+  CHECK(newWidth > 0 && newHeight > 0) << "pad/crop leaves no pixels: " << peer->width() << "x"
+                                       << peer->height() << " with left/right/top/bottom=" << pad.left << "/"
+                                       << pad.right << "/" << pad.top << "/" << pad.bottom;
+  reshape(static_cast<unsigned int>(newWidth), static_cast<unsigned int>(newHeight));
+  if (platform_pair(*this, *peer) && !cpu) {
+    int ok = mi_u8c3_crop_padding(
+        peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2), peer->plane_data(0), peer->plane_data(1),
+        peer->plane_data(2), peer->stride(), peer->stride(), peer->stride(), peer->width(), peer->height(),
+        plane_phy(0), plane_phy(1), plane_phy(2), plane_data(0), plane_data(1), plane_data(2), stride(),
+        stride(), stride(), width(), height(), pad.left, pad.right, pad.top, pad.bottom, r, g, b);
+    CHECK(ok == MI_SUCCESS) << "mi_u8c3_crop_padding failed.";
+  } else {
+    const unsigned char values[3] = {r, g, b};
+    const std::vector<int> inShape = {1, static_cast<int>(peer->height()), static_cast<int>(peer->width())};
+    const std::vector<int> outShape = {1, static_cast<int>(height()), static_cast<int>(width())};
+    for (int k = 0; k < 3; ++k) {
+      roiresize::pad_crop<unsigned char>(peer->plane_data(k), inShape, peer->stride(), plane_data(k),
+                                         outShape, stride(), pad, values[k]);
+    }
+  }
+  refresh();
+}
+
+void ImageRgb::roi_resize_from(const ImageBase* another, const std::vector<float>& roi,
+                               std::shared_ptr<MmzBlob>& scratch, unsigned char r, unsigned char g,
+                               unsigned char b, bool, bool cpu) {
+  const ImageRgb* peer = as_rgb(another, this);
+  if (platform_pair(*this, *peer) && !cpu) {
+    int ok = mi_u8c3_roi_resize(peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2),
+                                peer->plane_data(0), peer->plane_data(1), peer->plane_data(2), peer->stride(),
+                                peer->stride(), peer->stride(), peer->width(), peer->height(), plane_phy(0),
+                                plane_phy(1), plane_phy(2), plane_data(0), plane_data(1), plane_data(2),
+                                stride(), stride(), stride(), width(), height(), scratch, roi, r, g, b);
+    CHECK(ok == MI_SUCCESS) << "mi_u8c3_roi_resize failed.";
+  } else {
+    const unsigned char values[3] = {r, g, b};
+    const std::vector<int> inShape = {1, static_cast<int>(peer->height()), static_cast<int>(peer->width())};
+    const std::vector<int> outShape = {1, static_cast<int>(height()), static_cast<int>(width())};
+    for (int k = 0; k < 3; ++k) {
+      roiresize::roi_resize_4corners<unsigned char>(peer->plane_data(k), inShape, peer->stride(),
+                                                    plane_data(k), outShape, stride(), roi, values[k]);
+    }
+  }
+  refresh();
+}
+
+void ImageRgb::resize_from(const ImageBase* another, bool, bool cpu) {
+  const ImageRgb* peer = as_rgb(another, this);
+  if (platform_pair(*this, *peer) && !cpu) {
+    int ok = miive_u8c3_resize(peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2),
+                               peer->plane_data(0), peer->plane_data(1), peer->plane_data(2), peer->stride(),
+                               peer->stride(), peer->stride(), peer->width(), peer->height(), plane_phy(0),
+                               plane_phy(1), plane_phy(2), plane_data(0), plane_data(1), plane_data(2),
+                               stride(), stride(), stride(), width(), height());
+    CHECK(ok == MI_SUCCESS) << "miive_u8c3_resize failed.";
+    refresh();
+  } else {
+    std::shared_ptr<MmzBlob> unusedScratch;
+    roi_resize_from(peer, kWholeRoi, unusedScratch, 0, 0, 0, false, true);
+  }
+}
+
+void ImageRgb::downsample_2_from(const ImageBase* another, bool cpu) {
+  const ImageRgb* peer = as_rgb(another, this);
+  CHECK(peer->height() / 2 <= height() and peer->width() / 2 <= width())
+      << "peer w/h=" << peer->width() << "/" << peer->height() << ", w/h=" << width() << "/" << height();
+  if (platform_pair(*this, *peer) && !cpu) {
+    LOG(ERROR) << "Use Resize Instead for DownSample (1/2x).";
+    resize_from(peer, false, false);
+    return;
+  }
+  pBlob_->downsample_2_from(*peer->pBlob_);
+  refresh();
+}
+
+void ImageRgb::roi_copy_from(const ImageBase* another, const std::vector<int>& dstRoi, bool) {
+  const ImageRgb* peer = as_rgb(another, this);
+  CHECK_EQ(dstRoi.size(), 4u) << "dstRoi is {x, y, w, h}";
+  CHECK(peer->height() % 2 == 0 and peer->width() % 2 == 0)
+      << "peer w/h=" << peer->width() << "/" << peer->height();
+  CHECK(peer->height() == dstRoi[3] && peer->width() == dstRoi[2])
+      << "peer w/h=" << peer->width() << "/" << peer->height() << ", roi w/h=" << dstRoi[2] << "/"
+      << dstRoi[3];
+  CHECK(dstRoi[0] + peer->width() < width()) << "roi x=" << dstRoi[0] << ", width=" << width();
+  CHECK(dstRoi[1] + peer->height() < height()) << "roi y=" << dstRoi[1] << ", height=" << height();
+  CHECK(dstRoi[0] >= 0 && dstRoi[1] >= 0) << "roi x/y=" << dstRoi[0] << "/" << dstRoi[1];
+  if (!platform_pair(*this, *peer)) {
+    LOG(FATAL) << "Not Implemented yet.";
+  }
+  int ok = misys_2d_u8c3_roi_copy(peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2), peer->stride(),
+                                  peer->stride(), peer->stride(), peer->width(), peer->height(), 0, 0,
+                                  peer->width(), peer->height(), plane_phy(0), plane_phy(1), plane_phy(2),
+                                  stride(), stride(), stride(), width(), height(), dstRoi[0], dstRoi[1],
+                                  dstRoi[2], dstRoi[3]);
+  CHECK(ok == MI_SUCCESS) << "misys_2d_u8c3_roi_copy failed.";
+  refresh();
+}
+
+int ImageRgb::gray_of_region(const BoundBox<float>& box) {
+  const unsigned int w = width();
+  const unsigned int h = height();
+  if (w == 0 || h == 0) return 0;
+  const int px1 = pixel_corner(box.xmin(), w);
+  const int px2 = pixel_corner(box.xmax(), w);
+  const int py1 = pixel_corner(box.ymin(), h);
+  const int py2 = pixel_corner(box.ymax(), h);
+  if (px2 <= px1 || py2 <= py1) return 0;
+  long long sum = 0;
+  for (int y = py1; y < py2; ++y) {
+    const unsigned char* rr = plane_data(0) + static_cast<size_t>(y) * stride();
+    const unsigned char* gg = plane_data(1) + static_cast<size_t>(y) * stride();
+    const unsigned char* bb = plane_data(2) + static_cast<size_t>(y) * stride();
+    for (int x = px1; x < px2; ++x) sum += (rr[x] + gg[x] + bb[x]) / 3;
+  }
+  return static_cast<int>(sum / (px2 - px1) / (py2 - py1));
+}
+
+std::vector<int> ImageRgb::gray_of_context(const BoundBox<float>& box) {
+  std::vector<int> grays;
+  grays.reserve(9);
+  const float w = box.width();
+  const float h = box.height();
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      BoundBox<float> neighbour;
+      neighbour.reset(
+          {box.center_x() + static_cast<float>(dx) * w, box.center_y() + static_cast<float>(dy) * h, w, h},
+          false, false);
+      grays.push_back(gray_of_region(neighbour));
+    }
+  }
+  return grays;
+}
+
+std::shared_ptr<BlobGeneral<unsigned int>> ImageRgb::integ_sum() {
+  CHECK(pBlob_->phy_data) << "Only Support IVE";
+  IntegScratchLease lease(IntegScratch::kRgbSums);
+  ScratchBlock block{lease.memory()};
+  const ScratchBlock* output = &block;
+  CHECK(output->phyAddr()) << "integral scratch without platform memory";
+  CHECK(output->size() >= (3 * height() * stride() * 4)) << " image dim: " << height() << "/" << stride();
+  output->flush();
+  const unsigned long long planeBytes = 4ull * stride() * height();
+  unsigned char* out = static_cast<unsigned char*>(output->data());
+  int ok = miive_u8c3_integ(plane_phy(0), plane_phy(1), plane_phy(2), plane_data(0), plane_data(1),
+                            plane_data(2), stride(), stride(), stride(), width(), height(), output->phyAddr(),
+                            output->phyAddr() + planeBytes, output->phyAddr() + 2 * planeBytes, out,
+                            out + planeBytes, out + 2 * planeBytes, 4 * stride(), 4 * stride(), 4 * stride(),
+                            4 * width(), height());
+  CHECK(ok == MI_SUCCESS) << "miive_u8c3_integ failed.";
+  output->flush();
+  auto sums = std::make_shared<BlobGeneral<unsigned int>>(
+      std::vector<int>{3, static_cast<int>(height()), static_cast<int>(stride())}, false, 0,
+      "UNKNOWN_BLOBGENERAL");
+  std::memcpy(sums->data, out, 3 * planeBytes);
+  return sums;
+}
+
+std::shared_ptr<BlobGeneral<unsigned int>> ImageRgb::rgb_integ_map() { return integ_sum(); }
+
+bool ImageRgb::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
+  Clock<std::chrono::steady_clock> clock;
+  tjhandle handle = tjInitDecompress();
+  if (handle == nullptr) {
+    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
+    return false;
+  }
+  int inWidth = 0, inHeight = 0, subsample = 0, colorspace = 0;
+  if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inWidth, &inHeight, &subsample, &colorspace) !=
+          0 ||
+      inWidth <= 0 || inHeight <= 0) {
+    LOG(ERROR) << "TJ Parse Header Failed.";
+    tjDestroy(handle);
+    return false;
+  }
+  LOG(WARNING) << "INPUT JPEG: " << inWidth << "/" << inHeight << ", subsample: " << subsample
+               << ", colorspace: " << colorspace;
+  const size_t rowBytes = static_cast<size_t>(inWidth) * 3;
+  std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[rowBytes * inHeight]);
+  if (!rgb ||
+      tjDecompress2(handle, bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight, TJPF_RGB, 0) != 0) {
+    LOG(ERROR) << "TJ Parse to RGB Failed.";
+    tjDestroy(handle);
+    return false;
+  }
+  tjDestroy(handle);
+
+  reshape(inWidth, inHeight);
+  unsigned char* planes[3] = {plane_data(0), plane_data(1), plane_data(2)};
+  for (int y = 0; y < inHeight; ++y) {
+    const unsigned char* src = rgb.get() + y * rowBytes;
+    unsigned char* rr = planes[0] + static_cast<size_t>(y) * stride();
+    unsigned char* gg = planes[1] + static_cast<size_t>(y) * stride();
+    unsigned char* bb = planes[2] + static_cast<size_t>(y) * stride();
+    for (int x = 0; x < inWidth; ++x) {
+      rr[x] = src[3 * x];
+      gg[x] = src[3 * x + 1];
+      bb[x] = src[3 * x + 2];
+    }
+  }
+  refresh();
+  LOG(WARNING) << "Decode JPEG to RGB: " << clock.elapsed_ms() << " ms.";
+  return true;
+}
+
+std::shared_ptr<std::vector<unsigned char>> ImageRgb::encode_jpg() {
+  tjhandle handle = tjInitCompress();
+  if (handle == nullptr) {
+    LOG(ERROR) << "TJ Handle Init Compression Failed.";
+    return nullptr;
+  }
+  const unsigned int w = width();
+  const unsigned int h = height();
+  std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[static_cast<size_t>(w) * h * 3 + 1]);
+  if (!rgb) {
+    LOG(ERROR) << "JPEG Compression to RGB Failed.";
+    tjDestroy(handle);
+    return nullptr;
+  }
+  for (unsigned int y = 0; y < h; ++y) {
+    unsigned char* dst = rgb.get() + static_cast<size_t>(y) * w * 3;
+    const unsigned char* rr = plane_data(0) + static_cast<size_t>(y) * stride();
+    const unsigned char* gg = plane_data(1) + static_cast<size_t>(y) * stride();
+    const unsigned char* bb = plane_data(2) + static_cast<size_t>(y) * stride();
+    for (unsigned int x = 0; x < w; ++x) {
+      dst[3 * x] = rr[x];
+      dst[3 * x + 1] = gg[x];
+      dst[3 * x + 2] = bb[x];
+    }
+  }
+  unsigned char* jpeg = nullptr;
+  unsigned long jpegSize = 0;
+  if (tjCompress2(handle, rgb.get(), w, 0, h, TJPF_RGB, &jpeg, &jpegSize, TJSAMP_420, 98, 0) != 0) {
+    LOG(ERROR) << "JPEG Compression to RGB Failed.";
+    if (jpeg != nullptr) tjFree(jpeg);
+    tjDestroy(handle);
+    return nullptr;
+  }
+  auto out = std::make_shared<std::vector<unsigned char>>(jpeg, jpeg + jpegSize);
+  tjFree(jpeg);
+  tjDestroy(handle);
+  return out;
+}
+
+std::shared_ptr<ImageBase> ImageRgb::produce() const {
+  auto blob = std::make_shared<MmzBlob>();
+  blob->resize(std::vector<int>{3, 0, 0}, 32);
+  return std::make_shared<ImageRgb>(nullptr, [blob](unsigned int w, unsigned int h) {
+    blob->resize(std::vector<int>{3, static_cast<int>(h), static_cast<int>(w)}, 32);
+    return plane_over_mmz(*blob, 3, static_cast<int>(h), static_cast<int>(w));
+  });
+}
+
+void ImageRgb::draw_point_raw(int x, int y, unsigned char r, unsigned char g, unsigned char b) {
+  const size_t offset = static_cast<size_t>(y) * stride() + x;
+  plane_data(0)[offset] = r;
+  plane_data(1)[offset] = g;
+  plane_data(2)[offset] = b;
+}
