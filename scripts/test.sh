@@ -16,7 +16,7 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== AddressSanitizer + UBSan"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVO_SANITIZE="address;undefined" \
-      -DKAVO_BUILD_BENCHMARKS=OFF -DKAVO_BUILD_TOOLS=OFF
+      -DKAVO_BUILD_BENCHMARKS=OFF -DKAVO_BUILD_TOOLS=ON
 cmake --build build-asan -j"$jobs" --target kavo_all_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
