@@ -49,42 +49,100 @@ namespace {
 // 1000000), and "0 below 1000000, 255 from 256000000" is clamping Y + floor(c / 1000000) to
 // [0, 255]. The chroma term floor(c / 1000000) depends only on the block's U,V pair and is computed
 // once per pair as floor(floor(c / 64) / 15625): c / 64 (an arithmetic shift) plus a bias that makes
-// it positive stays below 2^24, so it is exact in float; the float quotient by 15625 is within
+// it positive stays below 2^23, so it is exact in float; the float quotient by 15625 is within
 // 4e-5 of the true one, which is either an integer (exact in float) or at least 1/15625 = 6.4e-5
 // below the next one, so truncation yields the floor.
 //
 // rgb2yuv: all constants are multiples of 1000, so the quotients by 1000000 equal those of
-// 299 R + 587 G + 114 B (and the U and V sums) by 1000.
+// s = 299 R + 587 G + 114 B (and the U and V sums) by 1000. Y = floor(floor(s / 8) / 125), where
+// s / 8 fits 16 bits. For U and V, |s| <= 127500 is exact in float and the float quotient by 1000
+// is within 1e-5 of the true one, which is an integer or at least 1e-3 away from one, so truncation
+// toward zero is exact.
+//
+// On x86-64 the kernels are also built for AVX2 and the better copy is picked at load time.
+#if defined(__x86_64__) && ((defined(__clang__) && __clang_major__ >= 14) || \
+                            (defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 8))
+#define KAVO_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define KAVO_PIXEL_KERNEL
+#endif
 
 constexpr int kChromaBias = 300;                    // > |c| / 1000000 for every U,V pair
 constexpr int kChromaBias64 = kChromaBias * 15625;  // the bias in units of 64
 
-inline int chroma_term(int c) {
-  return static_cast<int>(static_cast<float>((c >> 6) + kChromaBias64) / 15625.0f) - kChromaBias;
+inline int16_t chroma_term(int c) {
+  return static_cast<int16_t>(static_cast<int>(static_cast<float>((c >> 6) + kChromaBias64) / 15625.0f) -
+                              kChromaBias);
 }
 
-inline unsigned char clamp_byte(int v) { return static_cast<unsigned char>(std::min(std::max(v, 0), 255)); }
+inline unsigned char add_clamp(unsigned char y, int16_t t) {
+  int16_t v = static_cast<int16_t>(y + t);
+  v = v < 0 ? 0 : v;
+  v = v > 255 ? 255 : v;
+  return static_cast<unsigned char>(v);
+}
 
-// Per-pair chroma terms of one NV12 chroma row, each stored twice (once per pixel of the pair) so
-// that the per-pixel loop is a plain element-wise add.
-void chroma_terms(const unsigned char* uv, int pairs, int16_t* tr, int16_t* tg, int16_t* tb) {
+// One block row: two rows of Y (width apart) and their chroma row to two rows of each output plane
+// (also width apart). `scratch` holds 9 * width / 2 int16 values.
+KAVO_PIXEL_KERNEL
+void nv12_block_row_to_planes(const unsigned char* __restrict yRows, const unsigned char* __restrict uv,
+                              int width, unsigned char* __restrict r, unsigned char* __restrict g,
+                              unsigned char* __restrict b, int16_t* __restrict scratch) {
+  const int pairs = width / 2;
+  int16_t* __restrict pr = scratch;
+  int16_t* __restrict pg = pr + pairs;
+  int16_t* __restrict pb = pg + pairs;
   for (int j = 0; j < pairs; ++j) {
     const int d = uv[2 * j] - 128;
     const int e = uv[2 * j + 1] - 128;
-    const int16_t r = static_cast<int16_t>(chroma_term(1401687 * e - 930 * d));
-    const int16_t g = static_cast<int16_t>(chroma_term(-714170 * e - 343700 * d));
-    const int16_t b = static_cast<int16_t>(chroma_term(990 * e + 1772160 * d));
-    tr[2 * j] = r;
-    tr[2 * j + 1] = r;
-    tg[2 * j] = g;
-    tg[2 * j + 1] = g;
-    tb[2 * j] = b;
-    tb[2 * j + 1] = b;
+    pr[j] = chroma_term(1401687 * e - 930 * d);
+    pg[j] = chroma_term(-714170 * e - 343700 * d);
+    pb[j] = chroma_term(990 * e + 1772160 * d);
+  }
+  // Each pair's terms once per pixel, so that the per-pixel loop is element-wise.
+  int16_t* __restrict tr = pb + pairs;
+  int16_t* __restrict tg = tr + width;
+  int16_t* __restrict tb = tg + width;
+  for (int j = 0; j < pairs; ++j) {
+    tr[2 * j] = tr[2 * j + 1] = pr[j];
+    tg[2 * j] = tg[2 * j + 1] = pg[j];
+    tb[2 * j] = tb[2 * j + 1] = pb[j];
+  }
+  for (int row = 0; row < 2; ++row) {
+    const unsigned char* __restrict y = yRows + row * width;
+    unsigned char* __restrict ro = r + row * width;
+    unsigned char* __restrict go = g + row * width;
+    unsigned char* __restrict bo = b + row * width;
+    for (int x = 0; x < width; ++x) {
+      ro[x] = add_clamp(y[x], tr[x]);
+      go[x] = add_clamp(y[x], tg[x]);
+      bo[x] = add_clamp(y[x], tb[x]);
+    }
   }
 }
 
-void add_clamp_row(const unsigned char* y, const int16_t* t, unsigned char* dst, int width) {
-  for (int x = 0; x < width; ++x) dst[x] = clamp_byte(y[x] + t[x]);
+KAVO_PIXEL_KERNEL
+void planes_to_y(const unsigned char* __restrict r, const unsigned char* __restrict g,
+                 const unsigned char* __restrict b, unsigned char* __restrict y, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const auto s8 = static_cast<uint16_t>((299u * r[i] + 587u * g[i] + 114u * b[i]) >> 3);
+    y[i] = static_cast<unsigned char>(s8 / 125);
+  }
+}
+
+// The U,V pairs of one block row from the odd pixels of its bottom row.
+KAVO_PIXEL_KERNEL
+void planes_to_uv(const unsigned char* __restrict r, const unsigned char* __restrict g,
+                  const unsigned char* __restrict b, unsigned char* __restrict uv, int pairs) {
+  for (int j = 0; j < pairs; ++j) {
+    const int rr = r[2 * j + 1];
+    const int gg = g[2 * j + 1];
+    const int bb = b[2 * j + 1];
+    const auto u = static_cast<int>(static_cast<float>(-169 * rr - 331 * gg + 500 * bb) / 1000.0f);
+    const auto v = static_cast<int>(static_cast<float>(500 * rr - 419 * gg - 81 * bb) / 1000.0f);
+    uv[2 * j] = static_cast<unsigned char>(u + 128);
+    uv[2 * j + 1] = static_cast<unsigned char>(v + 128);
+  }
 }
 
 }  // namespace
@@ -96,22 +154,12 @@ void rgb2yuv420sp(const unsigned char* src, unsigned char* dst, unsigned int wid
   const unsigned char* rp = src + (bgr ? 2 * planeSz : 0);
   const unsigned char* gp = src + planeSz;
   const unsigned char* bp = src + (bgr ? 0 : 2 * planeSz);
-  for (size_t i = 0; i < planeSz; ++i) {
-    dst[i] = static_cast<unsigned char>((299u * rp[i] + 587u * gp[i] + 114u * bp[i]) / 1000u);
-  }
+  planes_to_y(rp, gp, bp, dst, planeSz);
   // Each block keeps the pair of its bottom-right pixel (the last one written in row order).
-  unsigned char* uv = dst + planeSz;
   for (unsigned int by = 0; by < height / 2; ++by) {
     const size_t row = static_cast<size_t>(2 * by + 1) * width;
-    unsigned char* uvRow = uv + static_cast<size_t>(by) * width;
-    for (unsigned int bx = 0; bx < width / 2; ++bx) {
-      const size_t i = row + 2 * bx + 1;
-      const int r = rp[i];
-      const int g = gp[i];
-      const int b = bp[i];
-      uvRow[2 * bx] = static_cast<unsigned char>((-169 * r - 331 * g + 500 * b) / 1000 + 128);
-      uvRow[2 * bx + 1] = static_cast<unsigned char>((500 * r - 419 * g - 81 * b) / 1000 + 128);
-    }
+    planes_to_uv(rp + row, gp + row, bp + row, dst + planeSz + static_cast<size_t>(by) * width,
+                 static_cast<int>(width / 2));
   }
 }
 
@@ -122,19 +170,11 @@ void yuv420sp2rgb(const unsigned char* src, unsigned char* dst, unsigned int wid
   unsigned char* rp = dst + (bgr ? 2 * planeSz : 0);
   unsigned char* gp = dst + planeSz;
   unsigned char* bp = dst + (bgr ? 0 : 2 * planeSz);
-  std::vector<int16_t> terms(3 * static_cast<size_t>(width));
-  int16_t* tr = terms.data();
-  int16_t* tg = tr + width;
-  int16_t* tb = tg + width;
-  const int w = static_cast<int>(width);
+  std::vector<int16_t> scratch(9 * static_cast<size_t>(width) / 2);
   for (unsigned int by = 0; by < height / 2; ++by) {
-    chroma_terms(src + planeSz + static_cast<size_t>(by) * width, w / 2, tr, tg, tb);
-    for (unsigned int y = 2 * by; y < 2 * by + 2; ++y) {
-      const size_t row = static_cast<size_t>(y) * width;
-      add_clamp_row(src + row, tr, rp + row, w);
-      add_clamp_row(src + row, tg, gp + row, w);
-      add_clamp_row(src + row, tb, bp + row, w);
-    }
+    const size_t row = static_cast<size_t>(2 * by) * width;
+    nv12_block_row_to_planes(src + row, src + planeSz + static_cast<size_t>(by) * width,
+                             static_cast<int>(width), rp + row, gp + row, bp + row, scratch.data());
   }
 }
 

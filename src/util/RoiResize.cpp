@@ -3,10 +3,19 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace roiresize {
 namespace {
+
+// On x86-64 the byte kernels are also built for AVX2 and the better copy is picked at load time.
+#if defined(__x86_64__) && ((defined(__clang__) && __clang_major__ >= 14) || \
+                            (defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 8))
+#define KAVO_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define KAVO_PIXEL_KERNEL
+#endif
 
 // Sample positions along one axis. The positions grow with the output index (the step is >= 0), so
 // the usable outputs form one run [lo, hi); i0, f and omf hold trunc(pos), pos - i0 and 1 - f for
@@ -158,16 +167,61 @@ void resize_planes(const Geometry& g, const T* in, int inStride, T* out, int out
   }
 }
 
-// The U,V variant: each byte of a 16-bit element is weighed on its own.
+// Byte elements: both horizontal neighbours of a sample are gathered as one 16-bit value (left in
+// the low byte), which halves the gather work; the weighting is the same expression as above.
+KAVO_PIXEL_KERNEL
+void weigh_bytes(const uint16_t* __restrict top, const uint16_t* __restrict bottom,
+                 const float* __restrict fx, const float* __restrict omfx, float fy,
+                 unsigned char* __restrict out, int n) {
+  const float omfy = 1 - fy;
+  for (int k = 0; k < n; ++k) {
+    const float p00 = static_cast<float>(top[k] & 0xff);
+    const float p01 = static_cast<float>(top[k] >> 8);
+    const float p10 = static_cast<float>(bottom[k] & 0xff);
+    const float p11 = static_cast<float>(bottom[k] >> 8);
+    out[k] = static_cast<unsigned char>(omfy * omfx[k] * p00 + fy * omfx[k] * p10 + omfy * fx[k] * p01 +
+                                        fy * fx[k] * p11);
+  }
+}
+
+// Gathers, for every usable column, byte `shift / 8` of the elements at x0 and x0 + 1 of a row.
+template <typename E>
+void gather_byte_pairs(const E* row, const int* x0, int n, int shift, uint16_t* out) {
+  for (int k = 0; k < n; ++k) {
+    const unsigned left = (row[x0[k]] >> shift) & 0xff;
+    const unsigned right = (row[x0[k] + 1] >> shift) & 0xff;
+    out[k] = static_cast<uint16_t>(left | (right << 8));
+  }
+}
+
+void resize_planes(const Geometry& g, const unsigned char* in, int inStride, unsigned char* out,
+                   int outStride) {
+  const int n = g.xs.hi - g.xs.lo;
+  if (n <= 0 || g.ys.hi <= g.ys.lo) return;
+  std::vector<uint16_t> pairs(2 * static_cast<size_t>(n));
+  for (int p = 0; p < g.planes; ++p) {
+    const unsigned char* inPlane = in + static_cast<size_t>(p) * inStride * g.inH;
+    unsigned char* outPlane = out + static_cast<size_t>(p) * outStride * g.outH;
+    for (int i = g.ys.lo; i < g.ys.hi; ++i) {
+      const int k = i - g.ys.lo;
+      const unsigned char* r0 = inPlane + static_cast<size_t>(g.ys.i0[k]) * inStride;
+      gather_byte_pairs(r0, g.xs.i0.data(), n, 0, pairs.data());
+      gather_byte_pairs(r0 + inStride, g.xs.i0.data(), n, 0, pairs.data() + n);
+      weigh_bytes(pairs.data(), pairs.data() + n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k],
+                  outPlane + static_cast<size_t>(i) * outStride + g.xs.lo, n);
+    }
+  }
+}
+
+// The U,V variant: each byte of a 16-bit element is weighed on its own, with the same weights.
 void resize_planes_2bytes(const Geometry& g, const unsigned short* in, int inStride, unsigned short* out,
                           int outStride) {
   const int n = g.xs.hi - g.xs.lo;
   if (n <= 0 || g.ys.hi <= g.ys.lo) return;
-  std::vector<float> buffer(8 * static_cast<size_t>(n));
-  float* lo = buffer.data();
-  float* hi = lo + 4 * static_cast<size_t>(n);
-  std::vector<unsigned char> loBytes(n);
-  std::vector<unsigned char> hiBytes(n);
+  std::vector<uint16_t> pairs(4 * static_cast<size_t>(n));
+  std::vector<unsigned char> bytes(2 * static_cast<size_t>(n));
+  unsigned char* lo = bytes.data();
+  unsigned char* hi = lo + n;
   for (int p = 0; p < g.planes; ++p) {
     const unsigned short* inPlane = in + static_cast<size_t>(p) * inStride * g.inH;
     unsigned short* outPlane = out + static_cast<size_t>(p) * outStride * g.outH;
@@ -175,20 +229,15 @@ void resize_planes_2bytes(const Geometry& g, const unsigned short* in, int inStr
       const int k = i - g.ys.lo;
       const unsigned short* r0 = inPlane + static_cast<size_t>(g.ys.i0[k]) * inStride;
       const unsigned short* r1 = r0 + inStride;
-      gather_row<float>(
-          g.xs, [r0, r1](int dy, int x) { return static_cast<float>((dy ? r1[x] : r0[x]) & 0xff); }, lo,
-          lo + n, lo + 2 * n, lo + 3 * n);
-      gather_row<float>(
-          g.xs, [r0, r1](int dy, int x) { return static_cast<float>((dy ? r1[x] : r0[x]) >> 8); }, hi, hi + n,
-          hi + 2 * n, hi + 3 * n);
-      unsigned char* lb = loBytes.data();
-      unsigned char* hb = hiBytes.data();
-      weigh_row<float>(g.xs, g.ys.f[k], lo, lo + n, lo + 2 * n, lo + 3 * n,
-                       [lb](int j, float v) { lb[j] = static_cast<unsigned char>(v); });
-      weigh_row<float>(g.xs, g.ys.f[k], hi, hi + n, hi + 2 * n, hi + 3 * n,
-                       [hb](int j, float v) { hb[j] = static_cast<unsigned char>(v); });
+      uint16_t* top = pairs.data();
+      gather_byte_pairs(r0, g.xs.i0.data(), n, 0, top);
+      gather_byte_pairs(r1, g.xs.i0.data(), n, 0, top + n);
+      gather_byte_pairs(r0, g.xs.i0.data(), n, 8, top + 2 * n);
+      gather_byte_pairs(r1, g.xs.i0.data(), n, 8, top + 3 * n);
+      weigh_bytes(top, top + n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k], lo, n);
+      weigh_bytes(top + 2 * n, top + 3 * n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k], hi, n);
       unsigned short* row = outPlane + static_cast<size_t>(i) * outStride + g.xs.lo;
-      for (int j = 0; j < n; ++j) row[j] = static_cast<unsigned short>(lb[j] | (hb[j] << 8));
+      for (int j = 0; j < n; ++j) row[j] = static_cast<unsigned short>(lo[j] | (hi[j] << 8));
     }
   }
 }
