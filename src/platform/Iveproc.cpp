@@ -746,6 +746,10 @@ int mi_yuv420sp_roi_resize_scl(uint64_t srcPhyY, uint64_t srcPhyUV, unsigned cha
   } else {
     p = inside_part(srcWidth, srcHeight, dstWidth, dstHeight, roi, up_even);
   }
+  // The cascade divides by the part size; a part under one pixel cannot be scaled to.
+  const int part_width = p.pw, part_height = p.ph;
+  CHECK(part_width > 0 && part_height > 0)
+      << "[ROI-RESIZE-SCL] roi " << roi[0] << "/" << roi[1] << "/" << roi[2] << "/" << roi[3];
   const MI_SCL_DirectBuf_t dst = scl_buffer(dstPhyY, dstPhyUV, dstStrideY, dstStrideUV, dstWidth, dstHeight);
   const bool direct = p.pw == dstWidth && p.ph == dstHeight;
   const bool needsScratch = !direct || p.cw > kSclMaxReductionH * p.pw || p.ch > kSclMaxReductionV * p.ph;

@@ -702,6 +702,9 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
       nv12_roi_scl(big, bigDst, scratch, {-0.5f, 0.f, 0.5f, 1.f}, 0, 0, 0),
       "Check failed: mmz_idx \\+ required_mmz_size <= pMmz->capacity\\(\\) required 6144 bytes, while "
       "pMmz only has 4096 bytes.");
+  // The image is under half a pixel of the destination: nothing to scale to.
+  EXPECT_DEATH(nv12_roi_scl(big, bigDst, scratch, {-300.f, 0.f, 1.f, 1.f}, 0, 0, 0),
+               "Check failed: part_width > 0 && part_height > 0 ");
   TestImage small(TestImage::kNv12, 32, 16, 32), smallDst(TestImage::kNv12, 16, 8, 16);
   EXPECT_DEATH(
       {
