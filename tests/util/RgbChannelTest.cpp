@@ -7,8 +7,9 @@
 #include "util/RgbChannel.h"
 #include "util/RoiResize.h"
 
-// Sanitizer builds walk every KAVO_EXHAUSTIVE_STEP-th value of the outermost loop of the exhaustive
-// sweeps (and every inner value), so they stay fast; release builds walk them all.
+// Sanitizer builds walk every KAVO_EXHAUSTIVE_STEP-th value of the outermost loop of the whole-image
+// sweeps (and every inner value), so they stay fast; other builds walk them all. The per-pixel
+// sweeps are always complete.
 #ifndef KAVO_EXHAUSTIVE_STEP
 #define KAVO_EXHAUSTIVE_STEP 1
 #endif
@@ -91,7 +92,7 @@ Bytes reference_rgb2yuv420sp(const Bytes& planar, int width, int height, bool bg
 
 TEST(RgbChannelTest, Rgb2YuvMatchesTheFormulaForEveryInput) {
   long long mismatches = 0;
-  for (int r = 0; r < 256; r += KAVO_EXHAUSTIVE_STEP) {
+  for (int r = 0; r < 256; ++r) {
     for (int g = 0; g < 256; ++g) {
       for (int b = 0; b < 256; ++b) {
         const unsigned char rgb[3] = {static_cast<unsigned char>(r), static_cast<unsigned char>(g),
@@ -111,7 +112,7 @@ TEST(RgbChannelTest, Rgb2YuvMatchesTheFormulaForEveryInput) {
 
 TEST(RgbChannelTest, Yuv2RgbMatchesTheFormulaForEveryInput) {
   long long mismatches = 0;
-  for (int y = 0; y < 256; y += KAVO_EXHAUSTIVE_STEP) {
+  for (int y = 0; y < 256; ++y) {
     for (int u = 0; u < 256; ++u) {
       for (int v = 0; v < 256; ++v) {
         const unsigned char yuv[3] = {static_cast<unsigned char>(y), static_cast<unsigned char>(u),
