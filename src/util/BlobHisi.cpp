@@ -5,6 +5,8 @@
 #include <type_traits>
 
 #include "platform/Iveproc.h"
+#include "util/ImageRgb.h"
+#include "util/ImageYuv420sp.h"
 
 namespace {
 
@@ -241,3 +243,58 @@ template class BlobSSCQuant<unsigned char>;
 template class BlobSSCQuant<short>;
 template class BlobSSCQuant<int>;
 template class BlobSSCQuant<float>;
+
+// ---------------------------------------------------------------------------------------------------------
+// Images over input tensors
+
+namespace {
+
+// The image views the tensor buffer for its whole life: it can never reallocate.
+std::shared_ptr<BlobPlane<unsigned char>> no_reallocation(unsigned int, unsigned int) {
+  LOG(FATAL) << "cannot allocate memory for KAVO_MODEL_BLOB_INFO_S";
+  return nullptr;
+}
+
+std::shared_ptr<ImageBase> nv12_image(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo) {
+  CHECK(pBlobInfo != nullptr) << "no tensor descriptor";
+  CHECK(pBlobInfo->enBlobType == MI_IPU_FORMAT_NV12);
+  CHECK(pBlobInfo->u32ShapeVec.size() >= 3);
+  const auto& s = pBlobInfo->u32ShapeVec;
+  const int H = static_cast<int>(s[s.size() - 3]);
+  const int W = static_cast<int>(s[s.size() - 2]);
+  auto plane = std::make_shared<BlobPlane<unsigned char>>(
+      static_cast<unsigned char*>(pBlobInfo->pVirAddr), pBlobInfo->u64PhyAddr,
+      static_cast<int>(pBlobInfo->u32AlignedBufSize), 1, H * 3 / 2, W, W, false);
+  return std::make_shared<ImageYuv420sp>(plane, no_reallocation);
+}
+
+std::shared_ptr<ImageBase> bgr_image(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo) {
+  CHECK(pBlobInfo != nullptr) << "no tensor descriptor";
+  CHECK(pBlobInfo->enBlobType == MI_IPU_FORMAT_U8);
+  CHECK(pBlobInfo->u32ShapeVec.size() >= 3);
+  const auto& s = pBlobInfo->u32ShapeVec;
+  const unsigned int channel = s[s.size() - 1];
+  const int W = static_cast<int>(s[s.size() - 2]);
+  const int H = static_cast<int>(s[s.size() - 3]);
+  const unsigned int stride = pBlobInfo->u32StrideBytes;
+  CHECK(stride == channel);
+  auto plane = std::make_shared<BlobPlane<unsigned char>>(
+      static_cast<unsigned char*>(pBlobInfo->pVirAddr), pBlobInfo->u64PhyAddr,
+      static_cast<int>(pBlobInfo->u32AlignedBufSize), H, W, static_cast<int>(channel),
+      static_cast<int>(channel), false);
+  return std::make_shared<ImageRgb>(plane, no_reallocation);
+}
+
+}  // namespace
+
+BlobSSCImage::BlobSSCImage(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo, unsigned long long id,
+                           const std::string& /*name*/)
+    : ResourceImage(id, "UNKNOWN_IMAGE", "none", nv12_image(pBlobInfo)), BlobSSC(pBlobInfo) {}
+
+BlobSSCImage::~BlobSSCImage() = default;
+
+BlobSSCImageBGR::BlobSSCImageBGR(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo,
+                                 unsigned long long id, const std::string& /*name*/)
+    : ResourceImage(id, "UNKNOWN_IMAGE", "none", bgr_image(pBlobInfo)), BlobSSC(pBlobInfo) {}
+
+BlobSSCImageBGR::~BlobSSCImageBGR() = default;

@@ -14,6 +14,7 @@
 #include "nn/ssc/kavo_ipu_common.h"
 #include "util/BlobBase.h"
 #include "util/BlobGeneral.h"
+#include "util/ResourceImage.h"
 
 // Conversions shared by every reader of quantised tensors, free of undefined behaviour.
 namespace blobssc {
@@ -158,6 +159,26 @@ class BlobSSCABGR : public BlobSSCTensor<unsigned char> {
  public:
   BlobSSCABGR(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo, unsigned long long id,
               const std::string& name);
+};
+
+// An NV12 input tensor of shape (.., H, W, ..) seen as an ImageYuv420sp of W x H over the buffer, so
+// the image operations write the network input in place. The image can never reallocate (fatal).
+// The resource is named "UNKNOWN_IMAGE". Not thread-safe; one owner at a time.
+class BlobSSCImage : public ResourceImage, public BlobSSC {
+ public:
+  BlobSSCImage(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo, unsigned long long id,
+               const std::string& name);
+  ~BlobSSCImage() override;
+};
+
+// A U8 input tensor in HWC order (C channels interleaved, the stride equal to C) seen as an ImageRgb
+// whose plane has H planes of W rows of C bytes. The image can never reallocate (fatal). The resource
+// is named "UNKNOWN_IMAGE". Not thread-safe; one owner at a time.
+class BlobSSCImageBGR : public ResourceImage, public BlobSSC {
+ public:
+  BlobSSCImageBGR(const std::shared_ptr<KAVO_MODEL_BLOB_INFO_S>& pBlobInfo, unsigned long long id,
+                  const std::string& name);
+  ~BlobSSCImageBGR() override;
 };
 
 extern template class BlobSSCTensor<unsigned char>;

@@ -10,6 +10,8 @@
 #include "mi_test.h"
 #include "platform/Mmz.h"
 #include "util/BlobHisi.h"
+#include "util/ImageRgb.h"
+#include "util/ImageYuv420sp.h"
 
 namespace {
 
@@ -325,6 +327,63 @@ TEST(BlobSSCDeathTest, CopyToRoiFromChecksGeometryAndMemory) {
   BlobSSCU8 u8big(describe(MI_IPU_FORMAT_U8, {1, 2, 2, 4}, 4, d.data(), 0, d.size()), 1, "u8");
   BlobSSCU8 u8small(describe(MI_IPU_FORMAT_U8, {1, 1, 1, 2}, 2, e.data(), 0, e.size()), 1, "u8");
   EXPECT_DEATH(u8big.copy_to_roi_from(&u8small, {0, 0}, 0, false), "Not Implemented.");
+}
+
+TEST(BlobSSCImageTest, Nv12TensorIsAnImageOverItsBuffer) {
+  MiSysInit();
+  MmzMemory mem(1280 * 720 * 3 / 2);
+  auto info =
+      describe(MI_IPU_FORMAT_NV12, {1, 720, 1280, 3}, 1280, mem.data(), mem.phy_addr(), mem.capacity());
+  BlobSSCImage blob(info, 4, "ignored");
+  EXPECT_EQ(blob.resName(), "UNKNOWN_IMAGE");
+  EXPECT_EQ(blob.resId(), 4u);
+  EXPECT_EQ(blob.pBlobInfo(), info);
+  auto image = std::dynamic_pointer_cast<ImageYuv420sp>(blob.image());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->width(), 1280u);
+  EXPECT_EQ(image->height(), 720u);
+  EXPECT_EQ(image->data(), mem.data()) << "in place";
+  EXPECT_EQ(image->phy(), mem.phy_addr());
+  const auto& raw = *image->get_yuv().image;
+  EXPECT_EQ(raw.highDimS, 1080);
+  EXPECT_EQ(raw.stride, 1280);
+  EXPECT_EQ(raw.width, 1280);
+  std::memset(mem.data(), 0x55, 1280 * 1080);
+  image->reset(0, 0, 0);  // black: Y 0, U and V 128, written in the tensor buffer itself
+  EXPECT_EQ(mem.data()[0], 0);
+  EXPECT_EQ(mem.data()[1280 * 720 - 1], 0);
+  EXPECT_EQ(mem.data()[1280 * 720], 128);
+  EXPECT_EQ(mem.data()[1280 * 1080 - 1], 128);
+  image->reshape(1280, 720);  // its own size: nothing to allocate
+}
+
+TEST(BlobSSCImageTest, BgrTensorIsAnImageOfHPlanesOfWRows) {
+  HostBuffer buf(4 * 6 * 3);
+  auto info = describe(MI_IPU_FORMAT_U8, {1, 4, 6, 3}, 3, buf.data(), 0, buf.size());
+  BlobSSCImageBGR blob(info, 8, "ignored");
+  EXPECT_EQ(blob.resName(), "UNKNOWN_IMAGE");
+  auto image = std::dynamic_pointer_cast<ImageRgb>(blob.image());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->width(), 3u) << "C";
+  EXPECT_EQ(image->height(), 6u) << "W rows per plane";
+  EXPECT_EQ(image->stride(), 3u);
+  EXPECT_EQ(image->data(), buf.data());
+}
+
+TEST(BlobSSCImageDeathTest, ImageTensorsAreChecked) {
+  HostBuffer buf(4096);
+  EXPECT_DEATH(BlobSSCImage(describe(MI_IPU_FORMAT_U8, {1, 4, 4, 3}, 4, buf.data(), 0, buf.size()), 1, "x"),
+               "Check failed: pBlobInfo->enBlobType == MI_IPU_FORMAT_NV12 ");
+  EXPECT_DEATH(BlobSSCImage(describe(MI_IPU_FORMAT_NV12, {4, 4}, 4, buf.data(), 0, buf.size()), 1, "x"),
+               "Check failed: pBlobInfo->u32ShapeVec.size\\(\\) >= 3 ");
+  EXPECT_DEATH(
+      BlobSSCImageBGR(describe(MI_IPU_FORMAT_NV12, {1, 4, 4, 3}, 3, buf.data(), 0, buf.size()), 1, "x"),
+      "Check failed: pBlobInfo->enBlobType == MI_IPU_FORMAT_U8 ");
+  EXPECT_DEATH(
+      BlobSSCImageBGR(describe(MI_IPU_FORMAT_U8, {1, 4, 4, 3}, 4, buf.data(), 0, buf.size()), 1, "x"),
+      "Check failed: stride == channel ");
+  BlobSSCImage blob(describe(MI_IPU_FORMAT_NV12, {1, 4, 8, 3}, 8, buf.data(), 0, buf.size()), 1, "x");
+  EXPECT_DEATH(blob.image()->reshape(16, 8), "cannot allocate memory for KAVO_MODEL_BLOB_INFO_S");
 }
 
 }  // namespace
