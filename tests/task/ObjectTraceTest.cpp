@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "task/ObjectTrace.h"
+#include "util/ProduceImage.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ TEST(ObjectTraceTest, LostAfterGapOrWhenFrameIsOlder) {
 }
 
 TEST(ObjectTraceTest, KeepsTheNewestMaxLenEntries) {
-  auto image = std::make_shared<int>(0);  // any object stands in for an image here
-  std::shared_ptr<ImageBase> img3(image, reinterpret_cast<ImageBase*>(image.get()));
+  std::shared_ptr<ImageBase> img3 = produce_ImageRgb(2, 2, nullptr);
   ObjectTrace trace({}, box_at(0), 1, 10, 2, 3, 5);
   trace.append({}, box_at(0.1f), 11);
   trace.append({}, box_at(0.2f), 12);
