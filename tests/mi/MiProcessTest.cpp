@@ -112,9 +112,8 @@ TEST(MiProcessTest, AnotherProcessReadsABlockThroughItsPhysicalAddress) {
   EXPECT_EQ(MI_SYS_Munmap(vir, kBlockSize - 1), MI_SUCCESS);
 
   child.kill_and_wait();
-  MI_U32 reclaimed = 0;
-  ASSERT_EQ(MI_TEST_ReclaimDeadOwners(&reclaimed), MI_SUCCESS);
-  EXPECT_GE(reclaimed, 2u);
+  // Another process of the same arena may have reclaimed them already: only the outcome counts.
+  ASSERT_EQ(MI_TEST_ReclaimDeadOwners(nullptr), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_Mmap(phy, 16, &vir, 1), MI_ERR_SYS_UNEXIST);
   TestBlock after(kBlockSize);
   EXPECT_NE(after.data(), nullptr);
