@@ -3,9 +3,10 @@
  *
  * Stand-in: "physical memory" is one arena per machine user, a sparse file in shared memory (path from
  * KAVO_PHYS_ARENA, default /dev/shm/kavo_phys.<uid>; size from KAVO_PHYS_SIZE in bytes, optional
- * K/M/G suffix, default 1 GiB). Physical address = 0x200000000 + offset in the file. Allocation state
- * lives in the arena, so processes share one pool and exchange blocks by physical address. All
- * functions are thread-safe and never crash on bad arguments: they return an error code. */
+ * K/M/G suffix, default 1 GiB; an existing arena keeps its size). Physical address = 0x200000000 +
+ * offset in the file. Allocation state lives in the arena, so processes share one pool and exchange
+ * blocks by physical address. All functions are thread-safe and never crash on bad arguments: they
+ * return an error code. */
 #ifndef KAVO_MI_SYS_H_
 #define KAVO_MI_SYS_H_
 
