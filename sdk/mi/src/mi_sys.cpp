@@ -79,8 +79,8 @@ MI_S32 MI_SYS_Init(MI_U16 u16SocId) {
   if (MI_S32 ret = arena::attach(E_MI_MODULE_ID_SYS)) return ret;
   if (gInitCount.fetch_add(1) == 0) {
     // A new user of the platform cleans up after processes that died holding blocks.
-    MI_U32 n = 0;
-    MI_TEST_ReclaimDeadOwners(&n);
+    std::uint32_t n = 0;
+    arena::reclaim_dead_owners(&n);
   }
   return MI_SUCCESS;
 }
