@@ -29,8 +29,8 @@ struct Axis {
 };
 
 // `inLen` input pixels, `outLen` outputs, `start` the ROI's first fraction and `step` its sampling
-// step (sx or sy). The arithmetic is the documented one, in float and in this order, so that every
-// path gives the same bits.
+// step (sx or sy). The arithmetic is the header's, in float and in this order, so that every path
+// gives the same bits.
 Axis sample_axis(int inLen, int outLen, float start, float step) {
   Axis axis;
   for (int k = 0; k < outLen; ++k) {
@@ -61,7 +61,7 @@ struct Geometry {
   Axis ys;
 };
 
-// The documented checks and the sampling of both axes.
+// The argument checks and the sampling of both axes.
 Geometry prepare(const std::vector<int>& inShape, const std::vector<int>& outShape,
                  const std::vector<float>& roi) {
   CHECK(roi.size() == 4);
@@ -113,9 +113,9 @@ void fill_unsampled(const Geometry& g, T* out, int outStride, T pad) {
 }
 
 // One output row: the four neighbours of every usable column are gathered into contiguous arrays
-// first, so that the weighting loop has no indexed loads and vectorises. The weighting expression
-// keeps the documented order of operations; `Acc` is the type the mixed float * T arithmetic of that
-// expression has (float, or double for double).
+// first, so that the weighting loop has no indexed loads and vectorises. The weighting keeps the
+// order of operations of the header's formula; `Acc` is the type the mixed float * T arithmetic of
+// that formula has (float, or double for double).
 template <typename Acc, typename Load>
 void gather_row(const Axis& xs, Load load, Acc* p00, Acc* p01, Acc* p10, Acc* p11) {
   const int n = xs.hi - xs.lo;

@@ -26,8 +26,12 @@ struct PadSize {
 // Bilinear resize of the normalised `roi` {x1, y1, x2, y2} (fractions of the input width and height)
 // of every plane of `in` to the whole of `out`; returns out. With sx = inW * (x2 - x1) / outW, output
 // column j samples xs = inW * x1 + sx * 0.5 - 0.5 + j * sx (rows likewise, in float). Samples with
-// xs < 0 or xs >= inW - 1 (or likewise for rows) keep `pad`; the others interpolate the four
-// neighbouring pixels in float, integer types truncating toward zero.
+// xs < 0 or xs >= inW - 1 (or likewise for rows) keep `pad`; the others, with x0 = trunc(xs),
+// fx = xs - x0 (y0, fy likewise), are
+//   (1 - fy) * (1 - fx) * P(y0, x0) + fy * (1 - fx) * P(y0 + 1, x0) + (1 - fy) * fx * P(y0, x0 + 1)
+//   + fy * fx * P(y0 + 1, x0 + 1)
+// evaluated in float in exactly this order (double for double elements), integer types truncating
+// toward zero.
 // Fatal unless roi has 4 values, the shapes have equal length >= 2 and equal leading entries, and
 // x2 >= x1, y2 >= y1. Instantiated for unsigned char, int, float and double.
 template <typename T>

@@ -50,7 +50,7 @@ Bytes random_bytes(size_t n, unsigned seed) {
   return out;
 }
 
-// NV12 -> planar RGB as documented: every pixel through yuv2rgb with its block's pair.
+// NV12 -> planar RGB by definition: every pixel through yuv2rgb with its block's pair.
 Bytes reference_yuv420sp2rgb(const Bytes& nv12, int width, int height, bool bgr) {
   const size_t planeSz = static_cast<size_t>(width) * height;
   Bytes out(3 * planeSz);
@@ -69,7 +69,7 @@ Bytes reference_yuv420sp2rgb(const Bytes& nv12, int width, int height, bool bgr)
   return out;
 }
 
-// Planar RGB -> NV12 as documented: pixels in row order, each writing its Y and its block's pair.
+// Planar RGB -> NV12 by definition: pixels in row order, each writing its Y and its block's pair.
 Bytes reference_rgb2yuv420sp(const Bytes& planar, int width, int height, bool bgr) {
   const size_t planeSz = static_cast<size_t>(width) * height;
   Bytes out(planeSz * 3 / 2, 0xEE);

@@ -20,7 +20,7 @@ int planes_of(const Shape& shape) {
   return planes;
 }
 
-// The documented sampling, written out per output element: calls emit(plane, i, j, fx, fy, x0, y0)
+// The sampling by definition, written out per output element: calls emit(plane, i, j, fx, fy, x0, y0)
 // for every usable sample.
 void reference_samples(const Shape& inShape, const Shape& outShape, const Roi& roi,
                        const std::function<void(int, int, int, float, float, int, int)>& emit) {
@@ -222,8 +222,8 @@ TEST(RoiResizeTest, TwoBytesMatchTheReference) {
   }
 }
 
-TEST(RoiResizeTest, FlatImagesFollowTheDocumentedOrderOfOperations) {
-  // With inexact fractions the documented sum of four weighted values can land just below a flat
+TEST(RoiResizeTest, FlatImagesFollowTheFormulasOrderOfOperations) {
+  // With inexact fractions the four-term weighted sum can land just below a flat
   // value, and truncation then gives one less; any other arrangement of the arithmetic changes which
   // samples do, so flat images pin the order of operations down.
   const Roi rois[] = {{0, 0, 1, 1}, {0.1f, 0.05f, 0.93f, 0.77f}, {-0.2f, 0.3f, 0.6f, 1.3f}};
