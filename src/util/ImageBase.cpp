@@ -38,6 +38,27 @@ class PixelSet {
     }
   }
 
+  // Pixels x0..x1 (inclusive, at most 64 apart) of row y.
+  void insert_run(int x0, int x1, int y) {
+    if (x0 >= left_ && x1 < right_ && y >= top_ && y < bottom_ && x1 - x0 < 64) {
+      uint64_t* line = bits_.data() + static_cast<size_t>(y - top_) * words_;
+      const int first = x0 - left_;
+      const int last = x1 - left_;
+      const int w0 = first / 64;
+      const int w1 = last / 64;
+      const uint64_t low = ~uint64_t{0} << (first % 64);
+      const uint64_t high = ~uint64_t{0} >> (63 - last % 64);
+      if (w0 == w1) {
+        line[w0] |= low & high;
+      } else {
+        line[w0] |= low;
+        line[w1] |= high;
+      }
+      return;
+    }
+    for (int x = x0; x <= x1; ++x) insert(x, y);
+  }
+
   template <typename Fn>
   void for_each(Fn fn) const {
     for (int row = 0; row < bottom_ - top_; ++row) {
@@ -73,25 +94,40 @@ class PixelSet {
 };
 
 // Adds the stamp of the point (x, y) with thickness t on a width x height image: half-sizes
-// rx = min(trunc(t * W), 5) and ry = min(trunc(t * H), 5); offsets -r .. r - 1 in each direction.
-// Pixel positions are computed in double so that offsets of whole pixels land on whole pixels.
+// rx = min(trunc(t * W), 5) and ry = min(trunc(t * H), 5); offsets -r .. r - 1 in each direction,
+// each pixel at trunc((x + dx / W) * W), trunc((y + dy / H) * H), skipped outside the image.
+// Positions are computed in double so that offsets of whole pixels land on whole pixels.
 void stamp(PixelSet& set, int width, int height, float x, float y, float t) {
   if (!(t > 0.f)) return;
   const double w = width;
   const double h = height;
   const int rx = static_cast<int>(std::min(static_cast<double>(t) * w, 5.0));
   const int ry = static_cast<int>(std::min(static_cast<double>(t) * h, 5.0));
+  if (rx <= 0 || ry <= 0) return;
   const double stepX = 1.0 / std::max(width, 1);
   const double stepY = 1.0 / std::max(height, 1);
+  // The columns and rows of the stamp, each computed once: trunc toward zero puts anything in
+  // (-1, size) on a pixel; compare before converting (NaN, huge values).
+  int cols[10];
+  int rows[10];
+  int ncols = 0;
+  int nrows = 0;
+  for (int dx = -rx; dx < rx; ++dx) {
+    const double fx = (x + dx * stepX) * w;
+    if (fx > -1.0 && fx < w) cols[ncols++] = static_cast<int>(fx);
+  }
   for (int dy = -ry; dy < ry; ++dy) {
-    // trunc toward zero: anything in (-1, H) lands on a row; compare before converting (NaN, huge).
     const double fy = (y + dy * stepY) * h;
-    if (!(fy > -1.0 && fy < h)) continue;
-    const int py = static_cast<int>(fy);
-    for (int dx = -rx; dx < rx; ++dx) {
-      const double fx = (x + dx * stepX) * w;
-      if (!(fx > -1.0 && fx < w)) continue;
-      set.insert(static_cast<int>(fx), py);
+    if (fy > -1.0 && fy < h) rows[nrows++] = static_cast<int>(fy);
+  }
+  if (ncols == 0) return;
+  // Whole pixels apart, the columns are normally one run: set it a word at a time.
+  const bool run = cols[ncols - 1] - cols[0] == ncols - 1;
+  for (int r = 0; r < nrows; ++r) {
+    if (run) {
+      set.insert_run(cols[0], cols[ncols - 1], rows[r]);
+    } else {
+      for (int c = 0; c < ncols; ++c) set.insert(cols[c], rows[r]);
     }
   }
 }

@@ -580,8 +580,11 @@ void ImageYuv420sp::draw_point_raw(int x, int y, unsigned char r, unsigned char 
     lastRgb_[2] = b;
     rgbchannel::rgb2yuv(lastRgb_, lastYuv_);
   }
-  data()[static_cast<size_t>(y) * stride() + x] = lastYuv_[0];
-  unsigned char* pair = uv_data() + static_cast<size_t>(y / 2) * stride() + (x / 2) * 2;
+  // Straight from the raw plane: this runs once per drawn pixel.
+  const BlobPlane<unsigned char>& raw = *yuvData_.image;
+  const size_t rowBytes = static_cast<size_t>(raw.stride);
+  raw.data[static_cast<size_t>(y) * rowBytes + x] = lastYuv_[0];
+  unsigned char* pair = raw.data + (static_cast<size_t>(yuvData_.height) + y / 2) * rowBytes + (x / 2) * 2;
   pair[0] = lastYuv_[1];
   pair[1] = lastYuv_[2];
 }

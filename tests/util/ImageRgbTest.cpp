@@ -252,6 +252,45 @@ TEST_F(ImageRgbTest, JpegRoundTripKeepsSizeAndPlaneOrder) {
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(at(*back, k, 10, 10), (Rgb{200, 100, 30})[k], 3) << "plane " << k;
 }
 
+TEST_F(ImageRgbTest, JpegPlaneShufflesMatchRawTurboJpegExactly) {
+  // 37 columns: two 16-pixel blocks and a tail of 5; every byte differs from its neighbours.
+  const int w = 37, h = 5;
+  auto colour = [](int x, int y) {
+    return Rgb{static_cast<unsigned char>(x * 7 + y), static_cast<unsigned char>(250 - x * 3 - y * 11),
+               static_cast<unsigned char>((x * 31 + y * 17) & 0xff)};
+  };
+  std::vector<unsigned char> rgbrgb;
+  auto img = mmz_rgb(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const Rgb c = colour(x, y);
+      rgbrgb.insert(rgbrgb.end(), c.begin(), c.end());
+      set_rgb(*img, x, y, c[0], c[1], c[2]);
+    }
+  // Encoding: the same bytes as TurboJPEG compressing the interleaved pixels.
+  tjhandle handle = tjInitCompress();
+  unsigned char* raw = nullptr;
+  unsigned long rawSize = 0;
+  ASSERT_EQ(tjCompress2(handle, rgbrgb.data(), w, 0, h, TJPF_RGB, &raw, &rawSize, TJSAMP_420, 98, 0), 0);
+  const std::vector<unsigned char> expected(raw, raw + rawSize);
+  tjFree(raw);
+  tjDestroy(handle);
+  auto jpeg = img->encode_jpg();
+  ASSERT_TRUE(jpeg);
+  EXPECT_EQ(*jpeg, expected);
+  // Decoding: every plane byte equals TurboJPEG's interleaved output.
+  std::vector<unsigned char> decoded(w * h * 3);
+  handle = tjInitDecompress();
+  ASSERT_EQ(tjDecompress2(handle, expected.data(), expected.size(), decoded.data(), w, 0, h, TJPF_RGB, 0), 0);
+  tjDestroy(handle);
+  auto back = mmz_rgb(0, 0);
+  ASSERT_TRUE(back->decode_jpg(expected, ImageBase::DECODE_DEFAULT));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(at(*back, k, x, y), decoded[(y * w + x) * 3 + k]) << x << "," << y;
+}
+
 TEST_F(ImageRgbTest, DecodesOddSizedJpegExactly) {
   auto jpeg = imagetest::make_jpeg(33, 17, TJSAMP_422, [](int x, int) {
     return x < 16 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};

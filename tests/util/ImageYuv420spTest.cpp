@@ -447,6 +447,45 @@ TEST_F(ImageYuv420spTest, EncodeDecodeRoundTrip) {
   EXPECT_NEAR(chroma(*back, 9, 9)[1], 150, 2);
 }
 
+TEST_F(ImageYuv420spTest, JpegMatchesRawTurboJpegOnI420Exactly) {
+  // 38 x 6: chroma rows of 19 pairs; a stride (48) wider than the image.
+  const int w = 38, h = 6;
+  auto img = mmz_yuv(w, h);
+  fill_yuv(*img, ypat, uvpat);
+  std::vector<unsigned char> i420(w * h * 3 / 2);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) i420[y * w + x] = luma(*img, x, y);
+  for (int j = 0; j < h / 2; ++j)
+    for (int i = 0; i < w / 2; ++i) {
+      i420[w * h + j * (w / 2) + i] = chroma(*img, i, j)[0];
+      i420[w * h * 5 / 4 + j * (w / 2) + i] = chroma(*img, i, j)[1];
+    }
+  tjhandle handle = tjInitCompress();
+  unsigned char* raw = nullptr;
+  unsigned long rawSize = 0;
+  ASSERT_EQ(tjCompressFromYUV(handle, i420.data(), w, 1, h, TJSAMP_420, &raw, &rawSize, 98, 0), 0);
+  const std::vector<unsigned char> expected(raw, raw + rawSize);
+  tjFree(raw);
+  tjDestroy(handle);
+  auto jpeg = img->encode_jpg();
+  ASSERT_TRUE(jpeg);
+  EXPECT_EQ(*jpeg, expected);
+
+  std::vector<unsigned char> decoded(i420.size());
+  handle = tjInitDecompress();
+  ASSERT_EQ(tjDecompressToYUV2(handle, expected.data(), expected.size(), decoded.data(), w, 1, h, 0), 0);
+  tjDestroy(handle);
+  auto back = mmz_yuv(0, 0);
+  ASSERT_TRUE(back->decode_jpg(expected, ImageBase::DECODE_DEFAULT));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) ASSERT_EQ(luma(*back, x, y), decoded[y * w + x]) << x << "," << y;
+  for (int j = 0; j < h / 2; ++j)
+    for (int i = 0; i < w / 2; ++i)
+      ASSERT_EQ(chroma(*back, i, j),
+                (Rgb{decoded[w * h + j * (w / 2) + i], decoded[w * h * 5 / 4 + j * (w / 2) + i]}))
+          << i << "," << j;
+}
+
 TEST_F(ImageYuv420spTest, PhotoAsNv12AgreesWithPhotoAsRgb) {
   auto yuv = mmz_yuv(0, 0);
   ASSERT_TRUE(yuv->load(KAVO_ASTRONAUT_JPG, ImageBase::DECODE_DEFAULT));
