@@ -39,4 +39,5 @@ void pick_nearest_pixel(ImageBase* pSmall, const ImageBase* pLarge) {
   CHECK(pSmall->height() > 0 and pSmall->width() > 0) << pSmall->height() << ", " << pSmall->width();
   pick_plane(*large->get_yuv().y, *small->get_yuv().y);
   pick_plane(*large->get_yuv().uv, *small->get_yuv().uv);
+  pSmall->refresh();
 }

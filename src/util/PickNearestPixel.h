@@ -6,6 +6,6 @@
 
 // Fills pSmall from pLarge, both ImageYuv420sp with positive sizes (fatal otherwise):
 // Y small(i, j) = large(i * Hl / Hs, j * Wl / Ws), and whole U,V pairs likewise on the half-size
-// chroma planes (integer division). Does not flush pSmall. Thread-safe for distinct images; one
+// chroma planes (integer division); then pSmall->refresh(). Thread-safe for distinct images; one
 // writer per image.
 void pick_nearest_pixel(ImageBase* pSmall, const ImageBase* pLarge);

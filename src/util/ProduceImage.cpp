@@ -2,6 +2,8 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "kbase/Database.h"
@@ -29,6 +31,22 @@ std::shared_ptr<BlobPlane<unsigned char>> plane_over_mmz(const MmzBlob& blob, in
   return std::make_shared<BlobPlane<unsigned char>>(memory->data(), memory->phy_addr(),
                                                     static_cast<int>(memory->capacity()), planes, rows,
                                                     blob.stride(), width, false);
+}
+
+std::shared_ptr<MmzBlob> produce_roi_resize_scratch(const ImageBase& src, const ImageBase& dst,
+                                                    const std::vector<float>& roi) {
+  CHECK(roi.size() == 4 && roi[0] < roi[2] && roi[1] < roi[3])
+      << "an ROI is {x1, y1, x2, y2} with x1 < x2, y1 < y2";
+  const long long srcW = src.width(), srcH = src.height(), dstW = dst.width(), dstH = dst.height();
+  // Three-plane path: the padded ROI, 3 planes of its rows, in one column of the scratch.
+  const long long roiW = static_cast<long long>(std::ceil(srcW * static_cast<double>(roi[2] - roi[0])));
+  const long long roiH = static_cast<long long>(std::ceil(srcH * static_cast<double>(roi[3] - roi[1])));
+  // NV12 path: the crop (at most the source) and the scaled part (at most the destination), each
+  // NV12 with a 16-aligned stride, one after the other.
+  const long long cols = std::max({roiW, srcW, dstW, 16ll});
+  const long long rows = std::max(3 * roiH, (srcH + dstH) * 3 / 2 + 2);
+  CHECK(cols * rows < (1ll << 31)) << "ROI scratch of " << cols << "x" << rows << " bytes is too large";
+  return std::make_shared<MmzBlob>(1, static_cast<int>(rows), static_cast<int>(cols), 16);
 }
 
 std::shared_ptr<ImageBase> produce_ImageRgb(unsigned int w, unsigned int h,

@@ -44,6 +44,12 @@ std::shared_ptr<ImageBase> produce_ImageYuv420sp(const std::shared_ptr<KAVO_MODE
 // returns the same image.
 std::shared_ptr<ImageBase> produce_Image();
 
+// A platform scratch blob large enough for roi_resize_from(src, roi, ...) into dst on the engine
+// path of either image class (the crop, the scaled part and the padded ROI each fit). Fatal for an
+// ROI that is not {x1, y1, x2, y2} with x1 < x2, y1 < y2.
+std::shared_ptr<MmzBlob> produce_roi_resize_scratch(const ImageBase& src, const ImageBase& dst,
+                                                    const std::vector<float>& roi);
+
 // A plane over `blob`'s memory (not mapped by the view): `planes` planes of `rows` rows, `width`
 // bytes used, the blob's stride. The blob's memory must outlive the plane.
 std::shared_ptr<BlobPlane<unsigned char>> plane_over_mmz(const MmzBlob& blob, int planes, int rows,

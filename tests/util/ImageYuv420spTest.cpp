@@ -321,6 +321,12 @@ TEST_F(ImageYuv420spTest, PickNearestPixelTakesIntegerScaledPositions) {
     for (int x = 0; x < 6; ++x)
       EXPECT_EQ(luma(*small, x, y), luma(*large, x * 8 / 6, y * 4 / 2)) << x << "," << y;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(chroma(*small, i, 0), chroma(*large, i * 4 / 3, 0)) << i;
+
+  auto platform = mmz_yuv(4, 2);
+  MI_TEST_ResetCallLog();
+  pick_nearest_pixel(platform.get(), large.get());
+  EXPECT_EQ(MI_TEST_GetCallCount("MI_SYS_FlushInvCache"), 1u);  // written by the CPU, then flushed
+  EXPECT_EQ(luma(*platform, 3, 1), luma(*large, 6, 2));
 }
 
 // ---- JPEG ----

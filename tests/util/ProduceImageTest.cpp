@@ -85,6 +85,25 @@ TEST_F(ProduceImageTest, Nv12OverATensorViewsItsBufferInPlace) {
   EXPECT_EQ(img->data(), buffer.data());
 }
 
+TEST_F(ProduceImageTest, RoiResizeScratchFitsBothEnginePathsAndRoisBeyondTheImage) {
+  const std::vector<std::vector<float>> rois = {
+      {0.f, 0.f, 1.f, 1.f}, {0.1f, 0.2f, 0.6f, 0.9f}, {-0.3f, -0.2f, 1.4f, 1.1f}, {0.5f, 0.5f, 0.52f, 0.53f}};
+  auto yuvSrc = produce_mmz_ImageYuv420sp(320, 180, nullptr);
+  auto rgbSrc = produce_mmz_ImageRgb(320, 180, nullptr);
+  yuvSrc->reset(10, 200, 30);
+  rgbSrc->reset(10, 200, 30);
+  for (const auto& roi : rois) {
+    SCOPED_TRACE(testing::Message() << roi[0] << "," << roi[1] << "," << roi[2] << "," << roi[3]);
+    auto yuvDst = produce_mmz_ImageYuv420sp(96, 64, nullptr);
+    auto scratch = produce_roi_resize_scratch(*yuvSrc, *yuvDst, roi);
+    yuvDst->roi_resize_from(yuvSrc.get(), roi, scratch, 0, 0, 0, false, false);
+    auto rgbDst = produce_mmz_ImageRgb(96, 64, nullptr);
+    scratch = produce_roi_resize_scratch(*rgbSrc, *rgbDst, roi);
+    rgbDst->roi_resize_from(rgbSrc.get(), roi, scratch, 0, 0, 0, false, false);
+    EXPECT_EQ(std::dynamic_pointer_cast<ImageRgb>(rgbDst)->plane_data(1)[32 * rgbDst->stride() + 48], 200);
+  }
+}
+
 TEST_F(ProduceImageTest, ResourceImageKeepsItsImageThroughCleaning) {
   auto img = produce_ImageRgb(2, 2, nullptr);
   ResourceImage res(4, "RESOURCE_SMALL_IMAGE", "none", img);
