@@ -82,6 +82,11 @@ inline unsigned char add_clamp(unsigned char y, int16_t t) {
   return static_cast<unsigned char>(v);
 }
 
+// t[2j] = t[2j + 1] = p[j]; one loop per array, as a loop over three arrays does not vectorise.
+inline void duplicate(const int16_t* __restrict p, int16_t* __restrict t, int pairs) {
+  for (int j = 0; j < pairs; ++j) t[2 * j] = t[2 * j + 1] = p[j];
+}
+
 // One block row: two rows of Y (width apart) and their chroma row to two rows of each output plane
 // (also width apart). `scratch` holds 9 * width / 2 int16 values.
 KAVO_PIXEL_KERNEL
@@ -103,11 +108,9 @@ void nv12_block_row_to_planes(const unsigned char* __restrict yRows, const unsig
   int16_t* __restrict tr = pb + pairs;
   int16_t* __restrict tg = tr + width;
   int16_t* __restrict tb = tg + width;
-  for (int j = 0; j < pairs; ++j) {
-    tr[2 * j] = tr[2 * j + 1] = pr[j];
-    tg[2 * j] = tg[2 * j + 1] = pg[j];
-    tb[2 * j] = tb[2 * j + 1] = pb[j];
-  }
+  duplicate(pr, tr, pairs);
+  duplicate(pg, tg, pairs);
+  duplicate(pb, tb, pairs);
   for (int row = 0; row < 2; ++row) {
     const unsigned char* __restrict y = yRows + row * width;
     unsigned char* __restrict ro = r + row * width;

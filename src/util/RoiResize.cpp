@@ -184,14 +184,28 @@ void weigh_bytes(const uint16_t* __restrict top, const uint16_t* __restrict bott
   }
 }
 
-// Gathers, for every usable column, byte `shift / 8` of the elements at x0 and x0 + 1 of a row.
+// Gathers, for every usable column, byte `shift / 8` of the elements at x0 and x0 + 1 of two rows.
 template <typename E>
-void gather_byte_pairs(const E* row, const int* x0, int n, int shift, uint16_t* out) {
+void gather_byte_pairs(const E* row0, const E* row1, const int* x0, int n, int shift, uint16_t* top,
+                       uint16_t* bottom) {
   for (int k = 0; k < n; ++k) {
-    const unsigned left = (row[x0[k]] >> shift) & 0xff;
-    const unsigned right = (row[x0[k] + 1] >> shift) & 0xff;
-    out[k] = static_cast<uint16_t>(left | (right << 8));
+    const int x = x0[k];
+    top[k] = static_cast<uint16_t>(((row0[x] >> shift) & 0xff) | (((row0[x + 1] >> shift) & 0xff) << 8));
+    bottom[k] = static_cast<uint16_t>(((row1[x] >> shift) & 0xff) | (((row1[x + 1] >> shift) & 0xff) << 8));
   }
+}
+
+// Bytes: on little-endian machines the two neighbours are one unaligned 16-bit load.
+void gather_byte_pairs(const unsigned char* row0, const unsigned char* row1, const int* x0, int n,
+                       uint16_t* top, uint16_t* bottom) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (int k = 0; k < n; ++k) {
+    std::memcpy(top + k, row0 + x0[k], 2);
+    std::memcpy(bottom + k, row1 + x0[k], 2);
+  }
+#else
+  gather_byte_pairs(row0, row1, x0, n, 0, top, bottom);
+#endif
 }
 
 void resize_planes(const Geometry& g, const unsigned char* in, int inStride, unsigned char* out,
@@ -205,8 +219,7 @@ void resize_planes(const Geometry& g, const unsigned char* in, int inStride, uns
     for (int i = g.ys.lo; i < g.ys.hi; ++i) {
       const int k = i - g.ys.lo;
       const unsigned char* r0 = inPlane + static_cast<size_t>(g.ys.i0[k]) * inStride;
-      gather_byte_pairs(r0, g.xs.i0.data(), n, 0, pairs.data());
-      gather_byte_pairs(r0 + inStride, g.xs.i0.data(), n, 0, pairs.data() + n);
+      gather_byte_pairs(r0, r0 + inStride, g.xs.i0.data(), n, pairs.data(), pairs.data() + n);
       weigh_bytes(pairs.data(), pairs.data() + n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k],
                   outPlane + static_cast<size_t>(i) * outStride + g.xs.lo, n);
     }
@@ -230,10 +243,8 @@ void resize_planes_2bytes(const Geometry& g, const unsigned short* in, int inStr
       const unsigned short* r0 = inPlane + static_cast<size_t>(g.ys.i0[k]) * inStride;
       const unsigned short* r1 = r0 + inStride;
       uint16_t* top = pairs.data();
-      gather_byte_pairs(r0, g.xs.i0.data(), n, 0, top);
-      gather_byte_pairs(r1, g.xs.i0.data(), n, 0, top + n);
-      gather_byte_pairs(r0, g.xs.i0.data(), n, 8, top + 2 * n);
-      gather_byte_pairs(r1, g.xs.i0.data(), n, 8, top + 3 * n);
+      gather_byte_pairs(r0, r1, g.xs.i0.data(), n, 0, top, top + n);
+      gather_byte_pairs(r0, r1, g.xs.i0.data(), n, 8, top + 2 * n, top + 3 * n);
       weigh_bytes(top, top + n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k], lo, n);
       weigh_bytes(top + 2 * n, top + 3 * n, g.xs.f.data(), g.xs.omf.data(), g.ys.f[k], hi, n);
       unsigned short* row = outPlane + static_cast<size_t>(i) * outStride + g.xs.lo;
