@@ -60,11 +60,14 @@ namespace {
 // toward zero is exact.
 //
 // On x86-64 the kernels are also built for AVX2 and the better copy is picked at load time.
+// Defining KAVO_PIXEL_KERNEL as empty builds the baseline code only.
+#ifndef KAVO_PIXEL_KERNEL
 #if defined(__x86_64__) && ((defined(__clang__) && __clang_major__ >= 14) || \
                             (defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 8))
 #define KAVO_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define KAVO_PIXEL_KERNEL
+#endif
 #endif
 
 constexpr int kChromaBias = 300;                    // > |c| / 1000000 for every U,V pair
