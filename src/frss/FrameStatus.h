@@ -14,8 +14,9 @@
 
 #include "frss/ResourceDef.h"
 
-// State of one resource kind within one frame.
-enum ResStatusEnum { FS_NONE = 0, FS_BIRTH = 1, FS_ALIVE = 2, FS_DEATH = 3 };
+// State of one resource kind within one frame. The fixed underlying type makes every int a valid
+// value, so that an unknown one reaches ResStatusEnum_string's check instead of being undefined.
+enum ResStatusEnum : int { FS_NONE = 0, FS_BIRTH = 1, FS_ALIVE = 2, FS_DEATH = 3 };
 
 // "FS_NONE", "FS_BIRTH", "FS_ALIVE" or "FS_DEATH"; fatal for any other value.
 std::string ResStatusEnum_string(ResStatusEnum status);
