@@ -41,7 +41,7 @@ class ResourceImage : public ResourceBase {
 
 // What the pipeline knows of one frame beyond its pixels. Plain value; share it read-only.
 struct FrameDetail {
-  enum ResolutionRatio {
+  enum ResolutionRatio : int {
     RATIO_UNKNOWN = 0,
     RATIO_16_TO_9 = 1,
     RATIO_9_TO_16 = 2,
