@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "util/PixelKernel.h"
 #include "util/RoiResize.h"
 
 namespace rgbchannel {
@@ -59,16 +60,7 @@ namespace {
 // is within 1e-5 of the true one, which is an integer or at least 1e-3 away from one, so truncation
 // toward zero is exact.
 //
-// On x86-64 the kernels are also built for AVX2 and the better copy is picked at load time.
-// Defining KAVO_PIXEL_KERNEL as empty builds the baseline code only.
-#ifndef KAVO_PIXEL_KERNEL
-#if defined(__x86_64__) && ((defined(__clang__) && __clang_major__ >= 14) || \
-                            (defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 8))
-#define KAVO_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define KAVO_PIXEL_KERNEL
-#endif
-#endif
+// Hot loops are KAVO_PIXEL_KERNEL (util/PixelKernel.h): also built for AVX2 on x86-64.
 
 constexpr int kChromaBias = 300;                    // > |c| / 1000000 for every U,V pair
 constexpr int kChromaBias64 = kChromaBias * 15625;  // the bias in units of 64

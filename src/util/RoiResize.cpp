@@ -6,19 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/PixelKernel.h"
+
 namespace roiresize {
 namespace {
 
-// On x86-64 the byte kernels are also built for AVX2 and the better copy is picked at load time.
-// Defining KAVO_PIXEL_KERNEL as empty builds the baseline code only.
-#ifndef KAVO_PIXEL_KERNEL
-#if defined(__x86_64__) && ((defined(__clang__) && __clang_major__ >= 14) || \
-                            (defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 8))
-#define KAVO_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define KAVO_PIXEL_KERNEL
-#endif
-#endif
+// Hot loops are KAVO_PIXEL_KERNEL (util/PixelKernel.h): also built for AVX2 on x86-64.
 
 // Sample positions along one axis. The positions grow with the output index (the step is >= 0), so
 // the usable outputs form one run [lo, hi); i0, f and omf hold trunc(pos), pos - i0 and 1 - f for
