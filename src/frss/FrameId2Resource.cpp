@@ -9,14 +9,23 @@ void FrameId2Resource::push(long long frameId, std::shared_ptr<ResourceBase> ptr
   if (it != dataMap_.end() && it->first == frameId) {
     CHECK(it == dataMap_.end()) << "frameId(" << frameId << ") already exist in " << name_;
   }
-  dataMap_.emplace_hint(it, frameId, std::move(ptr));
+  if (spare_.empty()) {
+    dataMap_.emplace_hint(it, frameId, std::move(ptr));
+    return;
+  }
+  DataMap::node_type node = std::move(spare_.back());
+  spare_.pop_back();
+  node.key() = frameId;
+  node.mapped() = std::move(ptr);
+  dataMap_.insert(it, std::move(node));
 }
 
 std::shared_ptr<ResourceBase> FrameId2Resource::pop(long long frameId) {
   auto it = dataMap_.find(frameId);
   CHECK(it != dataMap_.end()) << "frameId(" << frameId << ") does not exist in " << name_;
-  std::shared_ptr<ResourceBase> ptr = std::move(it->second);
-  dataMap_.erase(it);
+  DataMap::node_type node = dataMap_.extract(it);
+  std::shared_ptr<ResourceBase> ptr = std::move(node.mapped());
+  spare_.push_back(std::move(node));
   return ptr;
 }
 

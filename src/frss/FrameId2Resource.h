@@ -40,4 +40,7 @@ class FrameId2Resource {
  private:
   std::string name_;
   DataMap dataMap_;
+  // Nodes of popped entries (with empty pointers), reused by push: resources move between maps on
+  // every claim, publish and release, and this keeps those moves free of allocation.
+  std::vector<DataMap::node_type> spare_;
 };

@@ -15,14 +15,46 @@ std::string ResStatusEnum_string(ResStatusEnum status) {
 FrameStatus::FrameStatus(std::shared_ptr<ResourceIdStore> pResourceIdStore)
     : pResourceIdStore_(std::move(pResourceIdStore)), zone_(pResourceIdStore_->zone()) {}
 
+FrameStatus::StatusMap& FrameStatus::frame_entry(long long id) {
+  auto it = frameStatusResource_.lower_bound(id);
+  if (it != frameStatusResource_.end() && it->first == id) return it->second;
+  if (spareFrames_.empty()) return frameStatusResource_.emplace_hint(it, id, StatusMap())->second;
+  FrameMap::node_type node = std::move(spareFrames_.back());
+  spareFrames_.pop_back();
+  node.key() = id;
+  return frameStatusResource_.insert(it, std::move(node))->second;
+}
+
+unsigned long long& FrameStatus::state_entry(StatusMap& states, ResStatusEnum status) {
+  auto it = states.lower_bound(status);
+  if (it != states.end() && it->first == status) return it->second;
+  if (spareStates_.empty()) return states.emplace_hint(it, status, 0)->second;
+  StatusMap::node_type node = std::move(spareStates_.back());
+  spareStates_.pop_back();
+  node.key() = status;
+  node.mapped() = 0;
+  return states.insert(it, std::move(node))->second;
+}
+
+void FrameStatus::erase_state(StatusMap& states, ResStatusEnum status) {
+  auto it = states.find(status);
+  if (it != states.end()) spareStates_.push_back(states.extract(it));
+}
+
+void FrameStatus::erase_frame(FrameMap::iterator it) {
+  StatusMap& states = it->second;
+  while (!states.empty()) spareStates_.push_back(states.extract(states.begin()));
+  spareFrames_.push_back(frameStatusResource_.extract(it));
+}
+
 void FrameStatus::change(long long id, unsigned long long res, ResStatusEnum src, ResStatusEnum dst) {
   CHECK_NE(src, dst);
 
   // A kind that was never in the frame counts as being in FS_NONE.
   StatusMap* states = nullptr;
   if (src == FS_NONE) {
-    states = &frameStatusResource_[id];
-    (*states)[FS_NONE] |= res;
+    states = &frame_entry(id);
+    state_entry(*states, FS_NONE) |= res;
   } else {
     auto fit = frameStatusResource_.find(id);
     if (fit != frameStatusResource_.end()) states = &fit->second;
@@ -43,28 +75,49 @@ void FrameStatus::change(long long id, unsigned long long res, ResStatusEnum src
                << print();
 
   // Map references stay valid while other entries are inserted or erased.
-  unsigned long long& srcUnion = (*states)[src];
-  unsigned long long& dstUnion = (*states)[dst];
+  unsigned long long& srcUnion = state_entry(*states, src);
+  unsigned long long& dstUnion = state_entry(*states, dst);
   if (src == FS_ALIVE) erase_alive(id, srcUnion);
   if (dst == FS_ALIVE) erase_alive(id, dstUnion);
   srcUnion &= ~res;
   dstUnion |= res;
   if (src == FS_ALIVE) insert_alive(id, srcUnion);
   if (dst == FS_ALIVE) insert_alive(id, dstUnion);
-  if (srcUnion == 0) states->erase(src);
+  if (srcUnion == 0) erase_state(*states, src);
   CHECK(frameStatusResource_[id][dst]);
-  if (id_isstale(id)) frameStatusResource_.erase(id);
+  // id_isstale(id), on the entry already at hand.
+  if (states->empty() || (states->size() == 1 && states->begin()->first == FS_NONE)) {
+    erase_frame(frameStatusResource_.find(id));
+  }
 }
 
 void FrameStatus::insert_alive(long long id, unsigned long long resunion) {
   if (resunion == 0) return;
-  std::set<long long>& frames = aliveFrame_[resunion];
+  auto group = aliveFrame_.lower_bound(resunion);
+  if (group == aliveFrame_.end() || group->first != resunion) {
+    if (spareGroups_.empty()) {
+      group = aliveFrame_.emplace_hint(group, resunion, std::set<long long>());
+    } else {
+      GroupMap::node_type node = std::move(spareGroups_.back());
+      spareGroups_.pop_back();
+      node.key() = resunion;
+      group = aliveFrame_.insert(group, std::move(node));
+    }
+  }
+  std::set<long long>& frames = group->second;
   auto it = frames.lower_bound(id);
   if (it != frames.end() && *it == id) {
     it = frames.find(id);
     CHECK(it == aliveFrame_[resunion].end()) << "for id(" << id << "), resunion(" << resunion << ")";
   }
-  frames.emplace_hint(it, id);
+  if (spareIds_.empty()) {
+    frames.emplace_hint(it, id);
+    return;
+  }
+  std::set<long long>::node_type node = std::move(spareIds_.back());
+  spareIds_.pop_back();
+  node.value() = id;
+  frames.insert(it, std::move(node));
 }
 
 void FrameStatus::erase_alive(long long id, unsigned long long resunion) {
@@ -76,8 +129,8 @@ void FrameStatus::erase_alive(long long id, unsigned long long resunion) {
   }
   auto it = group->second.find(id);
   CHECK(it != aliveFrame_[resunion].end()) << "for id(" << id << "), resunion(" << resunion << ")";
-  group->second.erase(it);
-  if (group->second.empty()) aliveFrame_.erase(group);
+  spareIds_.push_back(group->second.extract(it));
+  if (group->second.empty()) spareGroups_.push_back(aliveFrame_.extract(group));
 }
 
 unsigned long long FrameStatus::resunion_status(long long id, ResStatusEnum status) const {

@@ -65,8 +65,25 @@ class FrameStatus {
  private:
   friend class FrameResourceStoreDetail;  // its consistency checks name the ledger directly
 
+  using FrameMap = std::map<long long, StatusMap>;
+  using GroupMap = std::map<unsigned long long, std::set<long long>>;
+
+  // The entry of frame `id` / state `status`, created (from a spare node when there is one) if absent.
+  StatusMap& frame_entry(long long id);
+  unsigned long long& state_entry(StatusMap& states, ResStatusEnum status);
+  // Erase entries, keeping their nodes for reuse.
+  void erase_state(StatusMap& states, ResStatusEnum status);
+  void erase_frame(FrameMap::iterator it);
+
   std::shared_ptr<ResourceIdStore> pResourceIdStore_;
   std::string zone_;
-  std::map<long long, StatusMap> frameStatusResource_;
-  std::map<unsigned long long, std::set<long long>> aliveFrame_;
+  FrameMap frameStatusResource_;
+  GroupMap aliveFrame_;
+  // Nodes of erased entries. Every claim, publish and release adds and erases entries; reusing
+  // their nodes keeps the steady state free of allocation (the spares never outnumber the most
+  // entries the ledger ever held).
+  std::vector<FrameMap::node_type> spareFrames_;
+  std::vector<StatusMap::node_type> spareStates_;
+  std::vector<GroupMap::node_type> spareGroups_;
+  std::vector<std::set<long long>::node_type> spareIds_;
 };
