@@ -8,6 +8,7 @@
 
 #include "platform/Mmz.h"
 #include "util/ImageBase.h"
+#include "util/ProduceImage.h"
 #include "util/RoiResize.h"
 
 namespace imagetool {
@@ -181,16 +182,9 @@ void apply(const Op& op, std::shared_ptr<ImageBase>& image) {
       break;
     }
     case Op::kRoi: {
-      unsigned int w = image->width(), h = image->height();
-      // Room for every engine path: the padded ROI (three planes for RGB), or the crop and the
-      // resized part of the optimised NV12 path.
-      int roiW = static_cast<int>(w * (op.coords[2] - op.coords[0]));
-      int roiH = static_cast<int>(h * (op.coords[3] - op.coords[1]));
-      int stride = (std::max({roiW, static_cast<int>(w), op.width}) + 31) / 16 * 16;
-      int rows = std::max(3 * roiH, 2 * static_cast<int>(h) + 2 * op.height) + 16;
-      auto scratch = std::make_shared<MmzBlob>(1, rows, stride, 16);
       auto out = image->produce();
       out->reshape(op.width, op.height);
+      auto scratch = produce_roi_resize_scratch(*image, *out, op.coords);
       out->roi_resize_from(image.get(), op.coords, scratch, u8(c.r), u8(c.g), u8(c.b), false, false);
       image = out;
       break;
