@@ -310,6 +310,25 @@ MapResId2ResBasePtr FrameResourceStoreDetail::fetch_byframe(long long frameId,
   return result;
 }
 
+bool FrameResourceStoreDetail::probe_frame_nolock(long long f,
+                                                  const std::vector<unsigned long long>& itemsMust,
+                                                  const std::vector<unsigned long long>& itemsOpt,
+                                                  uint32_t optNum, MapResId2ResBasePtr* map) const {
+  for (unsigned long long id : itemsMust) {
+    std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
+    if (!ptr) return false;
+    (*map)[id] = std::move(ptr);
+  }
+  uint32_t found = 0;
+  for (unsigned long long id : itemsOpt) {
+    std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
+    if (!ptr) continue;
+    ++found;
+    (*map)[id] = std::move(ptr);
+  }
+  return found >= optNum;
+}
+
 CombFidMapResBase FrameResourceStoreDetail::fetch_byframe_coarsely(long long frameIdMin, long long frameIdMax,
                                                                    unsigned long long resunionMust,
                                                                    unsigned long long resunionOpt,
@@ -323,34 +342,16 @@ CombFidMapResBase FrameResourceStoreDetail::fetch_byframe_coarsely(long long fra
   // Counting down with an explicit stop, so that frameIdMin == LLONG_MIN cannot overflow.
   for (long long f = frameIdMax; frameIdMin <= frameIdMax; --f) {
     MapResId2ResBasePtr map;
-    bool complete = true;
-    for (unsigned long long id : itemsMust) {
-      std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
-      if (!ptr) {
-        complete = false;
+    if (probe_frame_nolock(f, itemsMust, itemsOpt, optNum, &map)) {
+      if (firstFit) {
+        result.frameId = f;
+        result.mapRes = std::move(map);
         break;
       }
-      map[id] = std::move(ptr);
-    }
-    if (complete) {
-      uint32_t found = 0;
-      for (unsigned long long id : itemsOpt) {
-        std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
-        if (!ptr) continue;
-        ++found;
-        map[id] = std::move(ptr);
-      }
-      if (found >= optNum) {
-        if (firstFit) {
-          result.frameId = f;
-          result.mapRes = std::move(map);
-          break;
-        }
-        // Strictly more: on a tie the newer frame, found first, stays.
-        if (map.size() > result.mapRes.size()) {
-          result.frameId = f;
-          result.mapRes = std::move(map);
-        }
+      // Strictly more: on a tie the newer frame, found first, stays.
+      if (map.size() > result.mapRes.size()) {
+        result.frameId = f;
+        result.mapRes = std::move(map);
       }
     }
     if (f == frameIdMin) break;
@@ -372,30 +373,12 @@ CombFidMapResBase FrameResourceStoreDetail::fetch_byframe_coarsely(
   std::lock_guard<std::mutex> lock(mutex_);
   for (long long f = frameIdMax; frameIdMin <= frameIdMax; --f) {
     MapResId2ResBasePtr map;
-    bool complete = true;
-    for (unsigned long long id : itemsMust) {
-      std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
-      if (!ptr) {
-        complete = false;
-        break;
-      }
-      map[id] = std::move(ptr);
-    }
-    if (complete) {
-      uint32_t found = 0;
-      for (unsigned long long id : itemsOpt) {
-        std::shared_ptr<ResourceBase> ptr = fetch_byframe_nolock(f, id);
-        if (!ptr) continue;
-        ++found;
-        map[id] = std::move(ptr);
-      }
-      if (found >= optNum) {
-        CombFidMapResBase candidate;
-        candidate.frameId = f;
-        candidate.mapRes = std::move(map);
-        candidates.push_back(std::move(candidate));
-        if (candidates.size() >= wanted) break;
-      }
+    if (probe_frame_nolock(f, itemsMust, itemsOpt, optNum, &map)) {
+      CombFidMapResBase candidate;
+      candidate.frameId = f;
+      candidate.mapRes = std::move(map);
+      candidates.push_back(std::move(candidate));
+      if (candidates.size() >= wanted) break;
     }
     if (f == frameIdMin) break;
   }

@@ -75,6 +75,11 @@ class FrameResourceStoreDetail : public FrameResourceStore,
   void drop_nolock(const std::vector<long long>& frameIds);
   void drop_dupalive_nolock(uint32_t n);
   std::shared_ptr<ResourceBase> fetch_byframe_nolock(long long frameId, unsigned long long resId) const;
+  // Coarse-fetch probe of frame f: every kind of itemsMust must be published and at least optNum
+  // kinds of itemsOpt; true when the frame qualifies, with the fetched resources in *map.
+  bool probe_frame_nolock(long long f, const std::vector<unsigned long long>& itemsMust,
+                          const std::vector<unsigned long long>& itemsOpt, uint32_t optNum,
+                          MapResId2ResBasePtr* map) const;
   FrameResourceShared& pool_nolock(unsigned long long resId) const;
   std::string print_nolock() const;
   void debug_nolock() const;
