@@ -32,9 +32,9 @@ class DatabaseJsonMem : public ParamCfg {
   virtual void store_multi_local(const std::string& key, const std::vector<std::string>& values, bool flag);
 
   struct Node {
-    bool hasValue = false;             // a scalar, array or null was written here
-    std::vector<std::string> values;   // its values, as written
-    std::vector<std::string> children; // names of the child keys, in file order
+    bool hasValue = false;              // a scalar, array or null was written here
+    std::vector<std::string> values;    // its values, as written
+    std::vector<std::string> children;  // names of the child keys, in file order
   };
 
  private:

@@ -1,0 +1,112 @@
+// Subscribing sockets against real publishers, and the poller's timers.
+#include <nanomsg/nn.h>
+#include <nanomsg/pubsub.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <string>
+#include <thread>
+#include <zmq.hpp>
+#include <zmq_addon.hpp>
+
+#include "gtest/gtest.h"
+#include "kbase/Subscriber.h"
+#include "kbase/Timer.h"
+
+namespace {
+std::string ipc(const char* what) {
+  return "ipc:///tmp/kavo-kbase-" + std::string(what) + std::to_string(getpid());
+}
+}  // namespace
+
+TEST(SubscriberTest, ReceivesWholeMultipartMessagesBoundOrConnected) {
+  for (const bool asClient : {true, false}) {
+    SCOPED_TRACE(asClient);
+    const std::string addr = ipc(asClient ? "zc" : "zb");
+    zmq::socket_t pub(*singleton_ZmqContext(), zmq::socket_type::pub);
+    pub.set(zmq::sockopt::linger, 0);
+    if (asClient) pub.bind(addr);
+    Subscriber sub(singleton_ZmqContext(), {addr, asClient, "test"});
+    if (!asClient) pub.connect(addr);
+    sub.set_receive_timeout(10);
+    auto msg = produce_ZmqMessage();
+    // Publish until the subscription has reached the publisher (nothing is queued before it).
+    do {
+      zmq::multipart_t out;
+      out.addstr("frame");
+      out.addstr("");
+      out.send(pub);
+    } while (!sub.receive(*msg));
+    ASSERT_EQ(msg->size(), 2u);
+    EXPECT_EQ(msg->at(0).to_string(), "frame");
+  }
+}
+
+TEST(NNSubscriberTest, ReportsTheWholeLengthOfATruncatedMessage) {
+  const std::string addr = ipc("nn");
+  NNSubscriber sub({addr, false, "test"});
+  const int pub = nn_socket(AF_SP, NN_PUB);
+  ASSERT_GE(nn_connect(pub, addr.c_str()), 0);
+  const std::string text(100, 'x');
+  char buffer[64] = {};
+  std::atomic<bool> received{false};
+  // nanomsg has no subscription handshake: publish until the subscriber has one.
+  std::thread sender([&] {
+    while (!received) {
+      nn_send(pub, text.data(), text.size(), NN_DONTWAIT);
+      usleep(1000);
+    }
+  });
+  const long n = sub.receive(buffer, sizeof buffer);
+  received = true;
+  sender.join();
+  nn_close(pub);
+  EXPECT_EQ(n, 100);
+  EXPECT_EQ(std::string(buffer, 64), text.substr(0, 64));
+  sub.set_receive_timeout(1);
+  EXPECT_EQ(sub.receive(buffer, sizeof buffer), -1);
+  EXPECT_THROW(NNSubscriber({"nosuch://x", true, "bad"}), std::runtime_error);
+}
+
+TEST(TimerTest, PeriodicActionStopsWhenItReturnsFalseAndOneShotRunsOnce) {
+  auto poller = std::make_shared<EventPoller>();
+  std::atomic<int> periodic{0}, once{0};
+  std::promise<void> stopped, later;
+  Timer repeatUntil3(
+      0.001f,
+      [&] {
+        if (++periodic < 3) return true;
+        stopped.set_value();
+        return false;
+      },
+      poller);
+  Timer oneShot(
+      0.0f, [&] { return ++once > 0; }, poller, /*repeat=*/false);
+  stopped.get_future().wait();
+  // A later timer on the same poller: a periodic action still alive would have run again by then.
+  Timer check(
+      0.02f,
+      [&] {
+        later.set_value();
+        return false;
+      },
+      poller);
+  later.get_future().wait();
+  EXPECT_EQ(periodic, 3);
+  EXPECT_EQ(once, 1);
+}
+
+TEST(TimerTest, DestroyingATimerCancelsItsAction) {
+  std::atomic<bool> ran{false};
+  {
+    Timer never(3600.0f, [&] { return ran = true; });
+  }
+  std::promise<void> done;
+  Timer next(0.0f, [&] {
+    done.set_value();
+    return false;
+  });
+  done.get_future().wait();
+  EXPECT_FALSE(ran);
+}
