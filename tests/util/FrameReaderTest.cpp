@@ -1,0 +1,213 @@
+// The frame reader over a real socket, with frames in platform memory sent by physical address, and
+// the task-dependency query it takes its unions from. One socket reader may exist per process, so
+// every test builds at most one (ctest runs each test in its own process).
+#include <unistd.h>
+
+#include <cstring>
+#include <zmq.hpp>
+
+#include "base/EnumStore.h"
+#include "gtest/gtest.h"
+#include "kbase/Database.h"
+#include "kbase/Subscriber.h"
+#include "mi_sys.h"
+#include "platform/Mix.h"
+#include "testing/LogCapture.h"
+#include "util/FrameReader.h"
+#include "util/ProduceImage.h"
+#include "util/ShareData.h"
+
+namespace {
+// The bundled configuration with a camera frame buffer of 4 (a 100 ms latency budget).
+void use_config(const std::string& json = "") {
+  auto db = std::make_shared<DatabaseJsonMem>();
+  ASSERT_TRUE(db->load(KAVO_CONFIG_FILE, false, 0));
+  if (!json.empty()) {
+    DatabaseJsonMem extra;
+    ASSERT_TRUE(extra.load_text(json));
+    for (const char* key : {"TaskDependency/TASK_DETECT/inputs"})
+      if (!extra.select_multi_local(key, false, {}).empty())
+        db->store_multi_local(key, extra.select_multi_local(key, false, {}), false);
+  }
+  install_ParamCfg(db);
+}
+
+std::shared_ptr<ResourceImage> image_resource(unsigned long long id) {
+  return std::make_shared<ResourceImage>(id, "image", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
+}
+
+// A publisher whose subscriber has joined, so that nothing sent is lost.
+struct Publisher {
+  explicit Publisher(const std::string& addr) : pub(*singleton_ZmqContext(), zmq::socket_type::xpub) {
+    pub.set(zmq::sockopt::linger, 0);
+    pub.bind(addr);
+  }
+  void joined() {
+    zmq::message_t subscription;
+    ASSERT_TRUE(pub.recv(subscription));
+  }
+  void send(const std::string& m) { pub.send(zmq::buffer(m), zmq::send_flags::none); }
+  zmq::socket_t pub;
+};
+
+std::string ipc(const char* what) {
+  return "ipc:///tmp/kavo-frame-" + std::string(what) + std::to_string(getpid());
+}
+
+template <typename T>
+void put(std::string& s, size_t at, T v) {
+  std::memcpy(&s[at], &v, sizeof v);
+}
+// One MI_SYS_BufInfo_t record of an NV12 frame with contiguous planes at `phy`.
+std::string record(unsigned long long pts, int w, int h, unsigned long long phy, unsigned int type = 1) {
+  std::string r(272, '\0');
+  put<unsigned long long>(r, 0, pts);
+  put<unsigned int>(r, 16, type);
+  put<unsigned int>(r, 36, 11);
+  put<unsigned short>(r, 52, static_cast<unsigned short>(w));
+  put<unsigned short>(r, 54, static_cast<unsigned short>(h));
+  put<unsigned long long>(r, 80, phy);
+  put<unsigned long long>(r, 88, phy + static_cast<unsigned long long>(w) * h);
+  put<unsigned int>(r, 104, static_cast<unsigned int>(w));
+  put<unsigned int>(r, 108, static_cast<unsigned int>(w));
+  return r;
+}
+std::string be32(unsigned int v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+std::string camera(const std::string& records, const std::string& extra) {
+  return be32(0) + be32(records.size()) + records + be32(extra.size()) + extra;
+}
+unsigned long long now_us() {
+  MI_U64 pts = 0;
+  MI_SYS_GetCurPts(0, &pts);
+  return pts;
+}
+
+FrameReaderParam small_frames(std::shared_ptr<ShareDataReader> reader, bool camera) {
+  FrameReaderParam p;
+  p.fromCameraNotVideo = camera;
+  p.landscapeLargeDimW = 16, p.landscapeLargeDimH = 8, p.landscapeSmallDimW = 8, p.landscapeSmallDimH = 4;
+  p.portraitLargeDimW = 8, p.portraitLargeDimH = 16, p.portraitSmallDimW = 4, p.portraitSmallDimH = 8;
+  p.shareDataReader = std::move(reader);
+  return p;
+}
+}  // namespace
+
+TEST(MixTest, TaskUnionsComeFromTheDependencyLists) {
+  use_config();
+  const auto tasks = singleton_EnumStore()->get("TASK");
+  EXPECT_EQ(query_TaskResourceUnionGlobal(tasks->convert("TASK_DETECT", "none")), std::make_pair(4ull, 8ull));
+  EXPECT_EQ(query_TaskResourceUnionGlobal(0), std::make_pair(0ull, 7ull));  // no input list: 0
+}
+
+TEST(FrameReaderTest, BaseReaderDefaultsAndViewMode) {
+  use_config();
+  FrameReader reader(small_frames(nullptr, false));
+  EXPECT_EQ(reader.frameId(), -1);
+  EXPECT_EQ(reader.fps(), -1.0f);
+  EXPECT_EQ(reader.delta_pts(), 67000u);
+  EXPECT_EQ(reader.get_gap(), 1);
+  EXPECT_EQ(reader.grab_frame(nullptr, nullptr), nullptr);
+  EXPECT_EQ(reader.get_large_image_dim(), std::make_pair(16, 8));
+  reader.set_view_mode(false);
+  EXPECT_TRUE(reader.is_portrait());
+  EXPECT_EQ(reader.get_large_image_dim(), std::make_pair(8, 16));
+  EXPECT_EQ(reader.get_small_image_dim(), std::make_pair(4, 8));
+}
+
+TEST(FrameReaderTest, VideoFramesAreNumberedCopiedAndResized) {
+  use_config();
+  Publisher pub(ipc("video"));
+  auto share =
+      std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("video"), true, 1, false, 8, 16, "v");
+  pub.joined();
+  FrameReaderHisi reader(small_frames(share, false));
+  EXPECT_EQ(reader.frameId(), -1);
+  auto header = [](size_t payload) {
+    std::string m(12, '\0');
+    put<unsigned int>(m, 0, 0x768A359F);
+    put<unsigned short>(m, 8, 16);
+    put<unsigned short>(m, 10, 8);
+    std::string pixels(payload, '\0');
+    for (size_t i = 0; i < payload; ++i) pixels[i] = static_cast<char>(i);
+    return m + pixels;
+  };
+  pub.send(header(16 * 8 * 3 / 2 - 2));  // wrong size: dropped
+  for (int i = 0; i < 3; ++i) pub.send(header(16 * 8 * 3 / 2));
+  auto large = image_resource(2), small = image_resource(4);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.grab_frame(large, small), nullptr);
+  EXPECT_EQ(reader.frameId(), 2);
+  EXPECT_EQ(reader.pts(), 200u);
+  EXPECT_EQ(reader.dropped(FrameReaderDrop::kVideoSize), 1u);
+  const ImageBase& img = *large->image();
+  ASSERT_EQ(img.width(), 16u);
+  for (unsigned int y = 0; y < 12; ++y)
+    for (unsigned int x = 0; x < 16; ++x) ASSERT_EQ(img.data()[y * img.stride() + x], (y * 16 + x) & 0xff);
+  EXPECT_EQ(small->image()->width(), 8u);
+  EXPECT_EQ(small->image()->height(), 4u);
+  ASSERT_TRUE(singleton_FrameDetailDict()->get(2, std::chrono::milliseconds(0)));
+}
+
+TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
+  use_config();
+  Publisher pub(ipc("camera"));
+  auto share =
+      std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("camera"), true, 1, true, 0, 0, "c");
+  pub.joined();
+  FrameReaderHisi reader(small_frames(share, true));
+  MI_PHY block = 0;
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &block), MI_SUCCESS);
+  const MI_PHY smallFrame = block + 16 * 8 * 3 / 2;
+  const unsigned long long t = now_us();
+  pub.send(camera(record(t - 81000, 16, 8, block) + "pad", "first"));  // 275 bytes: large only
+  pub.send(camera(record(t - 81000, 16, 8, block), ""));               // same pts
+  pub.send(camera(record(t - 40000, 8, 8, block), ""));                // wrong size
+  pub.send(camera(record(t - 40000, 16, 8, block, 2), ""));            // not a frame
+  pub.send(camera(record(t - 40000, 16, 8, 0x10000), ""));             // outside platform memory
+  pub.send(camera(record(t + 9000000, 16, 8, block), ""));             // from the future
+  pub.send(camera(record(t - 51000, 16, 8, block) + record(t - 51000, 8, 4, smallFrame), "second"));
+  pub.send(camera(record(t - 40000, 16, 8, block), "third"));
+
+  LogCapture errors(google::GLOG_ERROR), warnings(google::GLOG_WARNING);
+  auto large = image_resource(2), small = image_resource(4);
+  EXPECT_EQ(reader.grab_frame(large, small)->toString(), "first");
+  EXPECT_EQ(reader.frameId(), 0);
+  EXPECT_EQ(reader.pts(), t - 81000);
+  EXPECT_EQ(large->image()->phy(), block);  // in place: no pixel copied
+  EXPECT_EQ(small->image()->width(), 8u);   // made from the large frame
+  EXPECT_EQ(errors.count("Frame Recv & Copy Latency too large: "), 1);
+
+  EXPECT_EQ(reader.grab_frame(large, small)->toString(), "second");
+  EXPECT_EQ(small->image()->phy(), smallFrame);
+  EXPECT_EQ(reader.delta_pts(), 30000u);
+  EXPECT_EQ(warnings.count("Frame Recv & Copy Latency maybe large: "), 1);
+  EXPECT_EQ(reader.grab_frame(large, small)->toString(), "third");
+  EXPECT_EQ(warnings.count("Frame Recv & Copy Latency maybe large: "), 1);
+  EXPECT_EQ(errors.count("Frame Recv & Copy Latency too large: "), 1);
+  EXPECT_NEAR(reader.fps(), 1e6f / 20500, 0.01f);  // (t-40000 - (t-81000)) / 2 us per frame
+  for (FrameReaderDrop why :
+       {FrameReaderDrop::kStalePts, FrameReaderDrop::kDimension, FrameReaderDrop::kRecords,
+        FrameReaderDrop::kAddress, FrameReaderDrop::kFuturePts})
+    EXPECT_EQ(reader.dropped(why), 1u) << static_cast<int>(why);
+  EXPECT_EQ(errors.count("Check failed: pmi_buf->eBufType == E_MI_SYS_BUFDATA_FRAME  eBufType = 2"), 1);
+  large.reset(), small.reset();
+  EXPECT_EQ(MI_SYS_MMA_Free(0, block), MI_SUCCESS);
+}
+
+TEST(FrameReaderDeathTest, MisuseAndBadTaskKeysAreFatal) {
+  EXPECT_DEATH(
+      {
+        use_config(R"({"TaskDependency": {"TASK_DETECT": {"inputs": ["RESOURCE_SMALL_IMAGE"]}}})");
+        query_TaskResourceUnionGlobal(singleton_EnumStore()->get("TASK")->convert("TASK_DETECT", "none"));
+      },
+      "Check failed: allowed.find\\(subKey\\) != allowed.end\\(\\) inputs写错了");
+  EXPECT_DEATH(
+      {
+        use_config();
+        auto share = std::make_shared<ShareDataReader>(ipc("d"), false, 1, false, 8, 16, "v");
+        FrameReaderHisi(small_frames(share, false)).grab_frame(nullptr, nullptr);
+      },
+      "Read from Video must use large frame.");
+}
