@@ -77,6 +77,7 @@ class ShareDataReader {
   int gap() const { return gap_; }
   void set_gap(int gap) { gap_ = gap; }
   bool from_camera() const { return fromCamera_; }
+  const std::string& name() const { return name_; }
   // "jpeg" or "yuv" in video mode, empty in camera mode.
   const std::string& video_format() const { return videoFormat_; }
   // When set, every accepted camera frame is logged at WARNING.
