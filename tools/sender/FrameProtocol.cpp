@@ -1,0 +1,102 @@
+#include "FrameProtocol.h"
+
+#include <cstring>
+
+#include "mi_sys.h"
+#include "util/ImageBase.h"
+
+namespace frameproto {
+namespace {
+template <typename T>
+void put(std::string& s, size_t at, T v) {
+  std::memcpy(&s[at], &v, sizeof v);  // little-endian host, like the records
+}
+template <typename T>
+T get(const std::string& s, size_t at) {
+  T v;
+  std::memcpy(&v, &s[at], sizeof v);
+  return v;
+}
+std::string be32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+constexpr size_t kExtraSize = 28;
+}  // namespace
+
+std::string record(const ImageBase& img, uint64_t pts) {
+  std::string r(272, '\0');
+  const uint64_t luma = img.phy();
+  const uint64_t chroma = luma + static_cast<uint64_t>(img.stride()) * img.height();
+  const uint64_t vir = reinterpret_cast<uintptr_t>(img.data());
+  put<uint64_t>(r, 0, pts);
+  put<uint32_t>(r, 16, E_MI_SYS_BUFDATA_FRAME);
+  put<uint32_t>(r, 36, E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420);
+  put<uint16_t>(r, 52, static_cast<uint16_t>(img.width()));
+  put<uint16_t>(r, 54, static_cast<uint16_t>(img.height()));
+  put<uint64_t>(r, 56, vir);
+  put<uint64_t>(r, 64, vir + (chroma - luma));
+  put<uint64_t>(r, 80, luma);
+  put<uint64_t>(r, 88, chroma);
+  put<uint32_t>(r, 104, img.stride());
+  put<uint32_t>(r, 108, img.stride());
+  put<uint32_t>(r, 116, img.stride() * img.height() * 3 / 2);
+  return r;
+}
+
+std::string camera_message(const std::string& records, const std::string& extra) {
+  return be32(0) + be32(static_cast<uint32_t>(records.size())) + records +
+         be32(static_cast<uint32_t>(extra.size())) + extra;
+}
+
+std::string video_message(int width, int height, const std::string& payload) {
+  std::string m(12, '\0');
+  put<uint32_t>(m, 0, kVideoMagic);
+  put<uint16_t>(m, 8, static_cast<uint16_t>(width));
+  put<uint16_t>(m, 10, static_cast<uint16_t>(height));
+  return m + payload;
+}
+
+std::string encode(const Extra& e) {
+  std::string s(kExtraSize, '\0');
+  put(s, 0, e.seq);
+  put(s, 8, e.sendPts);
+  put(s, 16, e.checksum);
+  put(s, 20, e.phy);
+  return s;
+}
+
+bool decode(const std::string& bytes, Extra* e) {
+  if (bytes.size() != kExtraSize) return false;
+  e->seq = get<uint64_t>(bytes, 0);
+  e->sendPts = get<uint64_t>(bytes, 8);
+  e->checksum = get<uint32_t>(bytes, 16);
+  e->phy = get<uint64_t>(bytes, 20);
+  return true;
+}
+
+namespace {
+uint32_t fnv(uint32_t h, const unsigned char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
+  return h;
+}
+}  // namespace
+
+uint32_t checksum(const ImageBase& img) {
+  uint32_t h = 2166136261u;
+  for (unsigned int y = 0; y < img.height() * 3 / 2; ++y)
+    h = fnv(h, img.data() + static_cast<size_t>(y) * img.stride(), img.width());
+  return h;
+}
+
+uint32_t checksum(const unsigned char* nv12, int width, int height) {
+  return fnv(2166136261u, nv12, static_cast<size_t>(width) * height * 3 / 2);
+}
+
+uint64_t now_pts() {
+  MI_U64 pts = 0;
+  MI_SYS_GetCurPts(0, &pts);
+  return pts;
+}
+
+}  // namespace frameproto
