@@ -145,6 +145,8 @@ int main(int argc, char** argv) {
   param.landscapeSmallDimH = param.portraitSmallDimW = smallHeight;
   param.shareDataReader = share;
   FrameReaderHisi reader(param);
+  std::printf("receiving on %s\n", addr.c_str());  // the socket is up: a sender may start
+  std::fflush(stdout);
 
   Stats stats;
   stats.first = stats.last = std::chrono::steady_clock::now();

@@ -273,7 +273,12 @@ class NnPublisher : public Publisher {
     if ((o.bind ? nn_bind(socket_, o.addr.c_str()) : nn_connect(socket_, o.addr.c_str())) < 0)
       throw std::runtime_error("cannot use " + o.addr + ": " + nn_strerror(nn_errno()));
   }
-  ~NnPublisher() override { nn_close(socket_); }
+  // nanomsg discards what is still queued when a socket closes (it has no working linger option):
+  // give the last messages time to leave.
+  ~NnPublisher() override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    nn_close(socket_);
+  }
   void send(const std::string& message) override { nn_send(socket_, message.data(), message.size(), 0); }
 
  private:
@@ -305,6 +310,7 @@ int main(int argc, char** argv) {
     std::cerr << "kavo_sender: " << e.what() << "\n" << kUsage;
     return 2;
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a reader of the pipe sees every frame as it goes
   std::signal(SIGINT, [](int) { gStop = 1; });
   std::signal(SIGTERM, [](int) { gStop = 1; });
   try {
