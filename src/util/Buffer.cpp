@@ -14,3 +14,7 @@ void BufferRaw::setSize(size_t size) {
   if (size > capacity_) throw std::invalid_argument("Buffer::setSize out of range");
   size_ = size;
 }
+
+BufferVector::BufferVector(const void* bytes, size_t size)
+    : bytes_(std::make_shared<std::vector<unsigned char>>(static_cast<const unsigned char*>(bytes),
+                                                          static_cast<const unsigned char*>(bytes) + size)) {}

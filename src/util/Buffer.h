@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Abstract byte buffer. Not copyable. Not thread-safe; one owner at a time.
 class Buffer {
@@ -43,4 +44,21 @@ class BufferRaw : public Buffer {
   std::unique_ptr<char[]> bytes_;
   size_t capacity_;
   size_t size_;
+};
+
+// Bytes in a shared vector, which an image can take over without copying them again.
+class BufferVector : public Buffer {
+ public:
+  // A copy of `size` bytes at `bytes`.
+  BufferVector(const void* bytes, size_t size);
+
+  char* data() override { return reinterpret_cast<char*>(bytes_->data()); }
+  const char* data() const override { return reinterpret_cast<const char*>(bytes_->data()); }
+  size_t size() const override { return bytes_->size(); }
+  std::string toString() const override { return std::string(data(), size()); }
+  size_t getCapacity() const override { return bytes_->size(); }
+  const std::shared_ptr<std::vector<unsigned char>>& vector() const { return bytes_; }
+
+ private:
+  std::shared_ptr<std::vector<unsigned char>> bytes_;
 };

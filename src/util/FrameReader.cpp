@@ -207,11 +207,17 @@ std::shared_ptr<Buffer> FrameReaderHisi::read_from_video(const std::shared_ptr<R
     VideoFrame frame = shareDataReader_->read_from_video();
     std::shared_ptr<ImageBase> pImageYuvSrc;
     const size_t size = frame.pData ? frame.pData->size() : 0;
+    // The socket reader's payload is a shared vector: the source image takes it over as it is.
+    const auto* payload = dynamic_cast<const BufferVector*>(frame.pData.get());
+    const std::shared_ptr<std::vector<unsigned char>> bytes =
+        payload
+            ? payload->vector()
+            : std::make_shared<std::vector<unsigned char>>(
+                  reinterpret_cast<const unsigned char*>(frame.pData ? frame.pData->data() : nullptr),
+                  reinterpret_cast<const unsigned char*>(frame.pData ? frame.pData->data() : nullptr) + size);
     if (shareDataReader_->video_format() == "jpeg") {
       pImageYuvSrc = produce_ImageYuv420sp(0, 0, nullptr);
-      const auto* bytes = reinterpret_cast<const unsigned char*>(frame.pData->data());
-      if (!pImageYuvSrc->decode_jpg(std::vector<unsigned char>(bytes, bytes + size),
-                                    ImageBase::DECODE_DEFAULT) ||
+      if (!pImageYuvSrc->decode_jpg(*bytes, ImageBase::DECODE_DEFAULT) ||
           pImageYuvSrc->width() != static_cast<unsigned int>(frame.width) ||
           pImageYuvSrc->height() != static_cast<unsigned int>(frame.height)) {
         LOG(ERROR) << "Check failed: pImageYuvSrc->width() == frame.width && pImageYuvSrc->height() == "
@@ -228,9 +234,7 @@ std::shared_ptr<Buffer> FrameReaderHisi::read_from_video(const std::shared_ptr<R
         drop(FrameReaderDrop::kVideoSize);
         continue;
       }
-      const auto* bytes = reinterpret_cast<const unsigned char*>(frame.pData->data());
-      pImageYuvSrc = produce_ImageYuv420sp(frame.width, frame.height,
-                                           std::make_shared<std::vector<unsigned char>>(bytes, bytes + size));
+      pImageYuvSrc = produce_ImageYuv420sp(frame.width, frame.height, bytes);
     }
     LOG(INFO) << "Recv from video: width=" << frame.width << ", height=" << frame.height
               << ", frame_id=" << frame.frameId << ", size=" << size;

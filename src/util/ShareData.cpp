@@ -135,7 +135,8 @@ VideoFrame ShareDataReader::read_from_video() {
       drop(ShareDataDrop::kResolution);
       continue;
     }
-    return {width, height, type, -1, std::make_shared<BufferRaw>(data + kVideoHeader, size - kVideoHeader)};
+    return {width, height, type, -1,
+            std::make_shared<BufferVector>(data + kVideoHeader, size - kVideoHeader)};
   }
 }
 

@@ -21,7 +21,8 @@ class Subscriber;
 class NNSubscriber;
 
 // One received video frame: the header's fields and a copy of the payload (NV12 bytes, or a JPEG
-// stream when "ShareDataVideo/format" is "jpeg"). Video frames carry no id: frameId is -1.
+// stream when "ShareDataVideo/format" is "jpeg") in a BufferVector. Video frames carry no id:
+// frameId is -1.
 struct VideoFrame {
   int width = 0;
   int height = 0;
