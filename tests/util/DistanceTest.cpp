@@ -8,153 +8,81 @@
 
 namespace {
 
-TEST(DistanceTest, PythagoreanTripleForEveryType) {
-  const unsigned char ua[] = {0, 3}, ub[] = {4, 0};
-  const int ia[] = {0, -3}, ib[] = {4, 0};
-  const float fa[] = {0.0f, 3.0f}, fb[] = {4.0f, 0.0f};
-  const double da[] = {0.0, 3.0}, db[] = {-4.0, 0.0};
-  EXPECT_EQ(helper::distance(ua, ub, 2), 5.0);
-  EXPECT_EQ(helper::distance(ia, ib, 2), 5.0);
-  EXPECT_EQ(helper::distance(fa, fb, 2), 5.0);
-  EXPECT_EQ(helper::distance(da, db, 2), 5.0);
+using helper::distance;
+using helper::similarity;
+
+TEST(DistanceTest, DistancesAsComputedByHand) {
+  const unsigned char u[] = {0, 3, 255}, u2[] = {4, 0, 255};
+  const int i[] = {0, -3, 4096, 1}, i2[] = {4, 0, 0, 0};
+  const float f[] = {0, 3, 4096, 1}, f2[] = {-4, 0, 0, 0};
+  const double d[] = {0, 3, 4096, 1}, d2[] = {4, 0, 0, 0};
+  EXPECT_EQ(distance(u, u2, 3), 5.0);
+  EXPECT_EQ(distance(i, i2, 2), 5.0);
+  EXPECT_EQ(distance(f, f2, 2), 5.0);
+  EXPECT_EQ(distance(d, d2, 2), 5.0);
+  EXPECT_EQ(distance<double>(nullptr, nullptr, 0), 0.0);
+  // Sums: int and float in float (2^24 + 1 stays 2^24), double in double, bytes exactly in 64 bits
+  // (259 * 255^2 = 16841475 is odd, above 2^24); the root in double.
+  EXPECT_EQ(distance(i + 2, i2 + 2, 2), 4096.0);
+  EXPECT_EQ(distance(f + 2, f2 + 2, 2), 4096.0);
+  EXPECT_EQ(distance(d + 2, d2 + 2, 2), std::sqrt(16777217.0));
+  const std::vector<unsigned char> full(259, 255), none(259, 0);
+  EXPECT_EQ(distance(full.data(), none.data(), 259), std::sqrt(16841475.0));
+  EXPECT_EQ(distance(i + 3, i2 + 3, 1) + distance(f + 3, f2 + 3, 1), 2.0);
+  const float ones[] = {1, 1}, zeros[] = {0, 0};
+  EXPECT_EQ(distance(ones, zeros, 2), std::sqrt(2.0));
+  const int big[] = {16777217}, one[] = {1};  // float(16777217) - 1 = 16777215
+  EXPECT_NEAR(distance(big, one, 1), 16777215.0, 1e-3);
 }
 
-TEST(DistanceTest, EmptyInputGivesZero) {
-  EXPECT_EQ(helper::distance<unsigned char>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::distance<int>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::distance<float>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::distance<double>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::distance<int>(nullptr, nullptr, 0, 8), 0.0);
-  EXPECT_EQ(helper::similarity<unsigned char>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::similarity<int>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::similarity<float>(nullptr, nullptr, 0), 0.0);
-  EXPECT_EQ(helper::similarity<double>(nullptr, nullptr, 0), 0.0);
-}
-
-TEST(DistanceTest, BytesAreSummedExactlyBeyondFloatPrecision) {
-  // 259 * 255^2 = 16841475: odd and above 2^24, so a float sum would round it to 16841476.
-  std::vector<unsigned char> a(259, 255), b(259, 0);
-  EXPECT_EQ(helper::distance(a.data(), b.data(), 259), std::sqrt(16841475.0));
-}
-
-TEST(DistanceTest, IntAndFloatSumInSinglePrecision) {
-  // 4096^2 + 1 = 2^24 + 1 is not a float: the sum stays 2^24.
-  const int ia[] = {4096, 1}, zi[] = {0, 0};
-  const float fa[] = {4096.0f, 1.0f}, zf[] = {0.0f, 0.0f};
-  const double da[] = {4096.0, 1.0}, zd[] = {0.0, 0.0};
-  EXPECT_EQ(helper::distance(ia, zi, 2), 4096.0);
-  EXPECT_EQ(helper::distance(fa, zf, 2), 4096.0);
-  EXPECT_EQ(helper::distance(da, zd, 2), std::sqrt(16777217.0));
-}
-
-TEST(DistanceTest, IntElementsAreConvertedToFloatBeforeSubtracting) {
-  // float(16777217) is 16777216, so the difference is 16777215 (not 16777216 as in integers); its
-  // square rounds to 2^48 - 2^25 in float, whose root lies within 1e-7 of 16777215.
-  const int a[] = {16777217}, b[] = {1};
-  EXPECT_NEAR(helper::distance(a, b, 1), 16777215.0, 1e-3);
-}
-
-TEST(DistanceTest, SquareRootIsTakenInDouble) {
-  const int a[] = {1, 1}, b[] = {0, 0};
-  const float fa[] = {1.0f, 1.0f}, fb[] = {0.0f, 0.0f};
-  EXPECT_EQ(helper::distance(a, b, 2), std::sqrt(2.0));
-  EXPECT_EQ(helper::distance(fa, fb, 2), std::sqrt(2.0));
-  EXPECT_NE(helper::distance(a, b, 2), static_cast<double>(std::sqrt(2.0f)));
-}
-
-TEST(DistanceTest, SimilarityOfKnownVectors) {
+TEST(DistanceTest, SimilaritiesAsComputedByHand) {
   // dot 32, |a|^2 14, |b|^2 77.
-  const unsigned char ua[] = {1, 2, 3}, ub[] = {4, 5, 6};
-  const int ia[] = {1, 2, 3}, ib[] = {4, 5, 6};
-  const float fa[] = {1, 2, 3}, fb[] = {4, 5, 6};
-  const double da[] = {1, 2, 3}, db[] = {4, 5, 6};
-  const double expected = 32.0 / std::sqrt(1078.0);
-  EXPECT_DOUBLE_EQ(helper::similarity(ua, ub, 3), expected);
-  EXPECT_NEAR(helper::similarity(ia, ib, 3), expected, 1e-7);
-  EXPECT_NEAR(helper::similarity(fa, fb, 3), expected, 1e-7);
-  EXPECT_DOUBLE_EQ(helper::similarity(da, db, 3), expected);
-}
-
-TEST(DistanceTest, SimilarityOfEqualAndOppositeVectors) {
-  const int a[] = {3, -4}, neg[] = {-3, 4};
-  const double da[] = {0.25, 7.0};
-  const unsigned char ua[] = {9, 200, 1};
-  EXPECT_DOUBLE_EQ(helper::similarity(a, a, 2), 1.0);
-  EXPECT_DOUBLE_EQ(helper::similarity(a, neg, 2), -1.0);
-  EXPECT_DOUBLE_EQ(helper::similarity(da, da, 2), 1.0);
-  EXPECT_DOUBLE_EQ(helper::similarity(ua, ua, 3), 1.0);
-}
-
-TEST(DistanceTest, SimilarityOfZeroVectorsIsZero) {
-  const unsigned char u[] = {0, 0, 0};
-  const float f[] = {0, 0, 0};
-  const double d[] = {0, 0, 0};
-  const int i[] = {0, 0, 0}, one[] = {1, 0, 0};
-  EXPECT_EQ(helper::similarity(u, u, 3), 0.0);
-  EXPECT_EQ(helper::similarity(f, f, 3), 0.0);
-  EXPECT_EQ(helper::similarity(d, d, 3), 0.0);
-  EXPECT_EQ(helper::similarity(i, i, 3), 0.0);
-  EXPECT_EQ(helper::similarity(i, one, 3), 0.0);
-}
-
-TEST(DistanceTest, SimilarityOfTinyNormsDividesByTenThousandth) {
-  // dot 1e-6 and norm product 1e-12 < 1e-8: 1e-6 / 0.0001 = 0.01 instead of 1.
-  const double d[] = {1e-3, 0.0};
-  const float f[] = {1e-3f, 0.0f};
-  EXPECT_NEAR(helper::similarity(d, d, 2), 0.01, 1e-15);
-  EXPECT_NEAR(helper::similarity(f, f, 2), 0.01, 1e-8);
-  // Just above the threshold the ordinary formula applies: product 1.0000000000000002e-8.
-  const double above[] = {1e-2, 0.0};
-  EXPECT_DOUBLE_EQ(helper::similarity(above, above, 2), 1.0);
-}
-
-TEST(DistanceTest, IntSimilaritySumsInSinglePrecision) {
-  // dot 2^24 - 1 is exact; both squared norms 2^24 + 1 round to 2^24 in float.
+  const unsigned char u[] = {1, 2, 3}, u2[] = {4, 5, 6};
+  const int i[] = {1, 2, 3}, i2[] = {4, 5, 6}, neg[] = {-1, -2, -3};
+  const float f[] = {1, 2, 3}, f2[] = {4, 5, 6};
+  const double d[] = {1, 2, 3}, d2[] = {4, 5, 6};
+  const double expected = 32.0 / std::sqrt(14.0 * 77.0);
+  EXPECT_DOUBLE_EQ(similarity(u, u2, 3), expected);
+  EXPECT_NEAR(similarity(i, i2, 3), expected, 1e-7);
+  EXPECT_NEAR(similarity(f, f2, 3), expected, 1e-7);
+  EXPECT_DOUBLE_EQ(similarity(d, d2, 3), expected);
+  EXPECT_DOUBLE_EQ(similarity(i, neg, 3), -1.0);
+  // Norm products below 1e-8 divide by 0.0001: zero vectors give 0, (1e-3, 0) gives 1e-6 / 1e-4.
+  const unsigned char zu[] = {0, 0};
+  const int zi[] = {0, 0};
+  const float tf[] = {1e-3f, 0};
+  const double td[] = {1e-3, 0}, above[] = {1e-2, 0};
+  EXPECT_EQ(similarity(zu, zu, 2) + similarity(zi, i, 2) + similarity<float>(nullptr, nullptr, 0), 0.0);
+  EXPECT_NEAR(similarity(tf, tf, 2), 0.01, 1e-8);
+  EXPECT_NEAR(similarity(td, td, 2), 0.01, 1e-15);
+  EXPECT_DOUBLE_EQ(similarity(above, above, 2), 1.0);
+  // int sums in float: both squared norms 2^24 + 1 round to 2^24.
   const int a[] = {4096, 1}, b[] = {4096, -1};
-  const double da[] = {4096, 1}, db[] = {4096, -1};
-  EXPECT_EQ(helper::similarity(a, b, 2), 16777215.0 / 16777216.0);
-  EXPECT_DOUBLE_EQ(helper::similarity(da, db, 2), 16777215.0 / 16777217.0);
+  EXPECT_EQ(similarity(a, b, 2), 16777215.0 / 16777216.0);
 }
 
-TEST(DistanceTest, FixedPointDistanceOfOneUnit) {
-  // shift 8: (256 >> 4)^2 = 256, 256 / 2^8 = 1.
-  const int a[] = {256}, b[] = {0};
-  EXPECT_EQ(helper::distance<int>(a, b, 1, 8), 1.0);
-  EXPECT_EQ(helper::distance<int>(b, a, 1, 8), 1.0);
-}
-
-TEST(DistanceTest, FixedPointShiftIsArithmetic) {
-  // -17 >> 3 = -3 (rounds down, not toward zero): 9 / 64, root 0.375.
-  const int a[] = {0}, b[] = {17};
-  EXPECT_EQ(helper::distance<int>(a, b, 1, 6), 0.375);
-  // Differences smaller than 2^half vanish when positive but not when negative.
-  const int small[] = {7}, zero[] = {0};
-  EXPECT_EQ(helper::distance<int>(small, zero, 1, 6), 0.0);
-  EXPECT_EQ(helper::distance<int>(zero, small, 1, 6), 0.125);  // -7 >> 3 = -1
-}
-
-TEST(DistanceTest, FixedPointDifferenceIsTakenIn64Bits) {
-  // 2^32 - 1 shifted by 3 is 2^29 - 1; its square rounds to 2^58 in float; / 2^6 = 2^52.
-  const int a[] = {INT_MAX}, b[] = {INT_MIN};
-  EXPECT_EQ(helper::distance<int>(a, b, 1, 6), 67108864.0);
-}
-
-TEST(DistanceTest, FixedPointIncludesTheLastPartialChunk) {
-  // shift 6: chunks of 4 elements; 5 elements of difference 8 give 5 squares of 1.
-  const int a[] = {8, 8, 8, 8, 8}, b[] = {0, 0, 0, 0, 0};
-  EXPECT_EQ(helper::distance<int>(a, b, 5, 6), static_cast<double>(std::sqrt(5.0f / 64.0f)));
-  EXPECT_EQ(helper::distance<int>(a, b, 4, 6), 0.25);
-  EXPECT_EQ(helper::distance<int>(a, b, 3, 6), static_cast<double>(std::sqrt(3.0f / 64.0f)));
-  std::vector<int> many(1000, 64), none(1000, 0);
-  // (64 >> 3)^2 = 64 per element, 64000 / 64 = 1000.
-  EXPECT_EQ(helper::distance<int>(many.data(), none.data(), 1000, 6),
-            static_cast<double>(std::sqrt(1000.0f)));
+TEST(DistanceTest, FixedPointDistanceAsComputedByHand) {
+  const int a[] = {256, 0, 7, INT_MAX}, b[] = {0, 17, 0, INT_MIN};
+  EXPECT_EQ(distance<int>(a, b, 1, 8), 1.0);  // (256 >> 4)^2 = 256, / 2^8
+  EXPECT_EQ(distance<int>(b, a, 1, 8), 1.0);
+  EXPECT_EQ(distance<int>(a + 1, b + 1, 1, 6), 0.375);  // -17 >> 3 = -3 (arithmetic): 9 / 64
+  EXPECT_EQ(distance<int>(a + 2, b + 2, 1, 6), 0.0);    // 7 >> 3 = 0
+  EXPECT_EQ(distance<int>(b + 2, a + 2, 1, 6), 0.125);  // -7 >> 3 = -1
+  // 2^32 - 1 in 64 bits, >> 3 = 2^29 - 1; its square rounds to 2^58 in float; / 2^6 = 2^52.
+  EXPECT_EQ(distance<int>(a + 3, b + 3, 1, 6), 67108864.0);
+  EXPECT_EQ(distance<int>(a, b, 0, 8), 0.0);
+  // shift 6: chunks of 4 squares; 5 differences of 8 give 5 squares of 1, the last chunk partial.
+  const std::vector<int> eights(1000, 8), zeros(1000, 0);
+  EXPECT_EQ(distance<int>(eights.data(), zeros.data(), 5, 6), static_cast<double>(std::sqrt(5.0f / 64.0f)));
+  EXPECT_EQ(distance<int>(eights.data(), zeros.data(), 4, 6), 0.25);
+  EXPECT_EQ(distance<int>(eights.data(), zeros.data(), 1000, 6),
+            static_cast<double>(std::sqrt(1000.0f / 64.0f)));
 }
 
 TEST(DistanceDeathTest, FixedPointShiftMustBeEvenAndAtLeastSix) {
   const int a[] = {1}, b[] = {0};
-  EXPECT_DEATH(helper::distance<int>(a, b, 1, 7), "Check failed: shift % 2 == 0 and shift >= 6 ");
-  EXPECT_DEATH(helper::distance<int>(a, b, 1, 4), "Check failed: shift % 2 == 0 and shift >= 6 ");
+  EXPECT_DEATH(distance<int>(a, b, 1, 7), "Check failed: shift % 2 == 0 and shift >= 6 ");
+  EXPECT_DEATH(distance<int>(a, b, 1, 4), "Check failed: shift % 2 == 0 and shift >= 6 ");
 }
 
 }  // namespace
