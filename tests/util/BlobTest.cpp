@@ -50,8 +50,7 @@ TEST(BlobGeneralTest, ReshapeResetAndTheArrayLimit) {
   // 0x1fffffff elements and more are refused, also when the product would overflow; b stays.
   EXPECT_THROW(b.reshape({0x1fffffff}, false), std::bad_array_new_length);
   EXPECT_THROW(b.reshape({0x7fffffff, 0x7fffffff, 0x7fffffff}, false), std::bad_array_new_length);
-  EXPECT_THAT(b.shape(), ElementsAre(3));
-  EXPECT_EQ(b.underneath()->data, b.data);
+  EXPECT_THAT(elements(b), ElementsAre(0u, 0u, 0u));
 }
 
 TEST(BlobGeneralTest, CopiesCompareAndProduceByValue) {
@@ -60,8 +59,7 @@ TEST(BlobGeneralTest, CopiesCompareAndProduceByValue) {
   BlobGeneral<float> copy(a);
   other = a;  // takes shape and elements, keeps its identity
   a.data[5] = 9;
-  EXPECT_EQ(std::make_pair(copy.resId(), copy.resName()), std::make_pair(8ull, std::string("A")));
-  EXPECT_EQ(std::make_pair(other.resId(), other.resName()), std::make_pair(9ull, std::string("O")));
+  EXPECT_EQ(copy.resName() + other.resName() + std::to_string(other.resId()), "AO9");
   EXPECT_THAT(elements(other), ElementsAre(0, 0.5f, 1, 1.5f, 2, 2.5f));
   EXPECT_TRUE(copy == other);
   EXPECT_FALSE(transposed == BlobGeneral<float>({2, 3}, true, 1, "Z"));  // same count, other shape
@@ -69,25 +67,12 @@ TEST(BlobGeneralTest, CopiesCompareAndProduceByValue) {
   copy.data[4] = 0.0f;
   EXPECT_FALSE(copy == other);  // 0.0 and -0.0 differ in their bytes
   other = BlobGeneral<float>(1, "E");
-  EXPECT_TRUE(other == BlobGeneral<float>(2, "F"));
-  EXPECT_EQ(other.underneath(), nullptr);
+  EXPECT_TRUE(other == BlobGeneral<float>(2, "F") && other.underneath() == nullptr);
   auto produce = BlobGeneral<int>::produce_func({2, 2}, 16, "RESOURCE_X");
   auto b1 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce());
   auto b2 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce());
-  ASSERT_TRUE(b1 && b2 && b1->data != b2->data);
-  EXPECT_EQ(std::make_pair(b1->resId(), b1->resName()), std::make_pair(16ull, std::string("RESOURCE_X")));
+  ASSERT_TRUE(b1 && b2 && b1->data != b2->data && b1->resId() == 16 && b1->resName() == "RESOURCE_X");
   EXPECT_THAT(elements(*b2), ElementsAre(0, 0, 0, 0));
-}
-
-TEST(BlobLineTest, PrintShowsPaddingAfterTheBarAndEachPlaneSeparately) {
-  unsigned char bytes[] = {0x0a, 0xff, 0x00, 0x07, 0x01, 0x02, 0x03, 0xab};
-  EXPECT_EQ(BlobLine<unsigned char>(bytes, 2, 4, 3).print(1),
-            "highDimS = 2, stride = 4, width = 3\n0xA 0xFF 0x0 | 0x7 \n0x1 0x2 0x3 | 0xAB \n");
-  float floats[] = {1.5f, -2, 9, 0.25f, 3, 9};
-  EXPECT_EQ(
-      BlobPlane<float>(floats, 2, 1, 3, 2).print(1),
-      "highDimHS = 2, height = 1, stride = 3, width = 2\n1.500000 -2.000000 | 9.000000 \n------ ------\n"
-      "0.250000 3.000000 | 9.000000 \n------ ------\n");
 }
 
 TEST(BlobLineTest, CopyAndDownsampleTouchOnlyUsedElements) {
@@ -110,32 +95,30 @@ TEST(BlobLineTest, PlatformBlockRoundTripsThroughMappedViews) {
   const MI_U32 mappingsBefore = MI_TEST_GetMappingCount();
   {
     BlobPlane<int> writer(nullptr, phy, 4096, 2, 4, 128, 100, true);
-    EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore + 1);
     writer.plane(1)[3] = 12345;  // row 4
     EXPECT_EQ(BlobLine<int>(nullptr, phy, 4096, 8, 128, 128, true).row(4)[3], 12345);
     EXPECT_FALSE(BlobLine<int>(writer.data, phy, 4096, 8, 128, 128, false).mapped);
+    EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore + 1);
   }
   EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore);
   MI_SYS_MMA_Free(0, phy);
 }
 
-TEST(FeatureMapTest, ComparesUsedElementsAsComputedByHand) {
-  BlobGeneral<float> a({2, 2}, false, 1, "A"), z({2, 2}, true, 1, "Z");
-  std::memcpy(a.data, std::vector<float>{1, 2, 3, 4}.data(), 4 * sizeof(float));
-  float mem[] = {1, 2, 100, 3, 8, -100};
+TEST(FeatureMapTest, ComparesAndCopiesUsedElementsAsComputedByHand) {
+  BlobGeneral<float> a({2, 2}, true, 1, "A"), z({2, 2}, true, 1, "Z");
+  a.data[1] = 2, a.data[2] = 3, a.data[3] = 4;
+  float mem[] = {0, 2, 100, 3, 8, -100};  // rows (0, 2) and (3, 8), stride 3
   ViewMap<float> b(mem, 2, 3, 2);
   EXPECT_EQ(a.distance(b), 4.0);
-  EXPECT_EQ(b.distance(a), 4.0);
-  EXPECT_NEAR(a.similarity(b), 46.0 / std::sqrt(30.0 * 78.0), 1e-7);  // dot 46, |a|^2 30, |b|^2 78
-  EXPECT_EQ(z.similarity(z), 0.0);
+  EXPECT_NEAR(b.similarity(a), 45.0 / std::sqrt(29.0 * 77.0), 1e-7);  // dot 45, |a|^2 29, |b|^2 77
+  EXPECT_EQ(z.similarity(z), 0.0);                                    // 0 / 0.0001
   BlobGeneral<double> tiny({2}, true, 1, "T");  // dot 1e-6, norm product 1e-12: divided by 0.0001
   tiny.data[0] = 1e-3;
   EXPECT_NEAR(tiny.similarity(tiny), 0.01, 1e-15);
   z.copy_from(b);
-  EXPECT_THAT(elements(z), ElementsAre(1, 2, 3, 8));
-  a.reset(5);
   b.copy_from(a);
-  EXPECT_THAT(mem, ElementsAre(5, 5, 100, 5, 5, -100));
+  EXPECT_THAT(elements(z), ElementsAre(0, 2, 3, 8));
+  EXPECT_THAT(mem, ElementsAre(0, 2, 100, 3, 4, -100));
   BlobGeneral<int> e1(1, "E"), e2(2, "E");  // unshaped maps have the same (empty) shape
   EXPECT_EQ(e1.distance(e2) + e1.similarity(e2), 0.0);
   e1.copy_from(e2);
@@ -149,24 +132,23 @@ TEST(FeatureMapTest, SumsFollowTheElementType) {
   for (int i = 8; i < 16; ++i) a.data[i] = ad.data[i] = 1;
   EXPECT_EQ(a.distance(zero), static_cast<double>(std::sqrt(16777224.0f)));
   EXPECT_EQ(ad.distance(zd), std::sqrt(16777224.0));
-  BlobGeneral<int> i1({1}, false, 1, "A"), i2({1}, false, 1, "B");  // float(16777217) - 1 = 16777215
-  i1.data[0] = 16777217;
-  i2.data[0] = 1;
-  EXPECT_NEAR(i1.distance(i2), 16777215.0, 1e-3);
 }
 
-TEST(BlobDeathTest, LineGeometryIsChecked) {
+TEST(BlobDeathTest, GeometryAndShapesAreChecked) {
   int mem[8];
+  unsigned char bytes[20] = {}, out[16];
+  BlobPlane<unsigned char> to(out, 1, 4, 4, 4);
+  BlobGeneral<float> b(1, "B");
   EXPECT_DEATH(BlobPlane<int>(mem, 1, 2, 3, 4), "Check failed: width <= stride ");
   EXPECT_DEATH(BlobLine<int>(nullptr, 0x200000000ull, 31, 2, 4, 4, false),  // needs 32 bytes
                "Check failed: phy_capacity / sizeof\\(Dtype\\) >= capacity ");
-  unsigned char bytes[20] = {}, out[16];
-  BlobPlane<unsigned char> to(out, 1, 4, 4, 4);
   EXPECT_DEATH(to.downsample_2_from(BlobPlane<unsigned char>(bytes, 1, 4, 5, 5)),
                "Check failed: another\\.width % 2 == 0 && another\\.height % 2 == 0 ");
   EXPECT_DEATH(
       to.downsample_2_from(BlobPlane<unsigned char>(bytes, 1, 2, 10, 10)),
       "Check failed: another\\.width / 2 <= BlobLine<Dtype>::width && another\\.height / 2 <= height ");
+  EXPECT_DEATH(b.reshape({}, true), "Check failed: shape_\\.size\\(\\) >= 1 ");
+  EXPECT_DEATH(b.reshape({2, 0, 3}, true), "Check failed: y >= 1 blob invalid dim : 0");
 }
 
 TEST(BlobDeathTest, FailedMappingAndUnmappingAreFatal) {
@@ -184,22 +166,13 @@ TEST(BlobDeathTest, FailedMappingAndUnmappingAreFatal) {
   MI_SYS_MMA_Free(0, phy);
 }
 
-TEST(BlobDeathTest, BadShapesAreFatal) {
-  BlobGeneral<float> b(1, "B");
-  EXPECT_DEATH(b.reshape({}, true), "Check failed: shape_\\.size\\(\\) >= 1 ");
-  EXPECT_DEATH(b.reshape({2, 0, 3}, true), "Check failed: y >= 1 blob invalid dim : 0");
-  EXPECT_DEATH(BlobGeneral<int>({4, -2}, true, 1, "B"), "Check failed: y >= 1 blob invalid dim : -2");
-}
-
 TEST(BlobDeathTest, FeatureMapsOfDifferentShapeAreFatal) {
   BlobGeneral<float> a({2, 3}, true, 1, "A"), b({3, 2}, true, 1, "B"), empty(1, "E");
   int m1[6], m2[6];
   const char* kMessage = "Check failed: sameShape\\(another\\) ";
   EXPECT_DEATH(a.distance(b), kMessage);
-  EXPECT_DEATH(a.similarity(b), kMessage);
-  EXPECT_DEATH(a.copy_from(b), kMessage);
-  EXPECT_DEATH(a.distance(empty), kMessage);  // one side without a shape
-  EXPECT_DEATH(empty.similarity(a), kMessage);
+  EXPECT_DEATH(a.similarity(empty), kMessage);  // one side without a shape, either side
+  EXPECT_DEATH(empty.copy_from(a), kMessage);
   EXPECT_DEATH(BlobLine<int>(m1, 2, 3, 3).copy_from(BlobLine<int>(m2, 3, 2, 2)), kMessage);
 }
 
