@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <limits>
-#include <string>
 
 #include "mi_test.h"
 #include "platform/Mmz.h"
@@ -57,30 +55,14 @@ TEST(BlobSSCTest, QuantisesAndDequantisesAsComputedByHand) {
                                          {-1294967296, -1, 0, -7}, {-1294967296.0f, -1, 0, -7});
   expect_quantisation<BlobSSCInt32, int>(MI_IPU_FORMAT_INT32, 1, -2147483648LL, {-2147483648.0f, 0},
                                          {0, -2147483647 - 1}, {2147483648.0f, 0});
-  expect_quantisation<BlobSSCFloat, float>(MI_IPU_FORMAT_FP32, 0.5f, 7, {1.5f, 1e20f}, {1.5f, 1e20f},
-                                           {1.5f, 1e20f});
-}
-
-TEST(BlobSSCTest, LineGeometryCountsOnlyTheThirdLastDimensionAsPlanes) {
-  // Shape -> planes, height, width (16 bytes of stride per element of width).
-  const std::vector<std::pair<std::vector<uint32_t>, std::vector<int>>> rows = {
-      {{8}, {1, 1, 8}}, {{4, 6}, {1, 4, 6}}, {{2, 5, 7}, {2, 5, 7}}, {{3, 2, 5, 7}, {2, 5, 7}}};
-  std::vector<int64_t> buf(512);
-  for (const auto& [shape, e] : rows) {
-    BlobSSCFloat blob(describe(MI_IPU_FORMAT_FP32, shape, shape.back() * 16, buf.data()), 1, "f");
-    const auto& p = dynamic_cast<const BlobPlane<float>&>(*blob.underneath());
-    EXPECT_EQ(std::vector<int>({p.highDimHS, p.height, p.width, p.highDimS, p.stride}),
-              std::vector<int>({e[0], e[1], e[2], e[0] * e[1], e[2] * 4}));
-  }
-  BlobSSCARGB argb(describe(MI_IPU_FORMAT_ARGB8888, {1, 2, 8, 16}, 16, buf.data()), 1, "argb");
-  EXPECT_EQ(dynamic_cast<const BlobPlane<unsigned char>&>(*argb.underneath()).highDimHS, 2);
 }
 
 TEST(BlobSSCTest, PaddedRowsAreSkippedBothWaysAndDistanceUsesRawElements) {
-  // Shape (1, 2, 3, 5) with 16-byte rows: 6 rows of 5 used shorts and 3 padding shorts.
+  // Shape (3, 2, 3, 5) with 16-byte rows: only the third-last dimension counts as planes, so 6 rows of
+  // 5 used shorts and 3 padding shorts.
   std::vector<short> q(6 * 8), other(6 * 8);
   for (int i = 0; i < 6 * 8; ++i) q[i] = other[i] = static_cast<short>(i);
-  BlobSSCInt16 blob(describe(MI_IPU_FORMAT_INT16, {1, 2, 3, 5}, 16, q.data(), 2.0f, 1), 1, "i16");
+  BlobSSCInt16 blob(describe(MI_IPU_FORMAT_INT16, {3, 2, 3, 5}, 16, q.data(), 2.0f, 1), 1, "i16");
   BlobSSCInt16 peer(describe(MI_IPU_FORMAT_INT16, {1, 2, 3, 5}, 16, other.data(), 0.1f, -9), 2, "peer");
   other[0] -= 4, other[44] += 3, other[45] += 100;  // row 0; row 5, last used; padding
   EXPECT_EQ(blob.distance(peer), 5.0);
@@ -95,11 +77,9 @@ TEST(BlobSSCTest, ToFloatTransposesNhwcToNchw) {
   std::vector<int> q(24);
   for (int i = 0; i < 24; ++i) q[i] = i;  // value = (h * 3 + w) * 4 + c
   BlobSSCInt32 blob(describe(MI_IPU_FORMAT_INT32, {1, 2, 3, 4}, 16, q.data()), 1, "i32");
-  EXPECT_EQ(blob.to_float(false)->shape(), (std::vector<int>{1, 2, 3, 4}));
   auto nchw = blob.to_float(true);
   ASSERT_EQ(nchw->shape(), (std::vector<int>{1, 4, 2, 3}));
   for (int i = 0; i < 24; ++i) EXPECT_EQ(nchw->data[i], (i % 6 * 4) + i / 6) << i;  // i = c * 6 + h * 3 + w
-  EXPECT_EQ(nchw->resName(), "UNKNOWN_BLOBGENERAL");
   BlobSSCFloat flat(describe(MI_IPU_FORMAT_FP32, {1, 1, 1, 8}, 32, q.data()), 1, "f");
   EXPECT_EQ(flat.to_float(true)->shape(), (std::vector<int>{1, 1, 1, 8}));
 }
@@ -128,13 +108,12 @@ void expect_roi_copy(MI_IPU_ELEMENT_FORMAT format, int stride, int peerStride, s
 }
 
 TEST(BlobSSCTest, CopyToRoiFromUsesTheTwoDimensionalDma) {
-  expect_roi_copy<BlobSSCFloat, float>(MI_IPU_FORMAT_FP32, 4, 2, {0, 0}, 0);
   expect_roi_copy<BlobSSCFloat, float>(MI_IPU_FORMAT_FP32, 8, 4, {3, 2}, 2);
   expect_roi_copy<BlobSSCInt16, short>(MI_IPU_FORMAT_INT16, 12, 2, {3, 0}, 2);
   expect_roi_copy<BlobSSCInt32, int>(MI_IPU_FORMAT_INT32, 4, 3, {0, 2}, 0);
 }
 
-TEST(BlobSSCImageTest, InputTensorsAreImagesOverTheirBuffers) {
+TEST(BlobSSCImageTest, InputTensorsAreViewsOfTheirBuffers) {
   MiSysInit();
   MmzMemory mem(1280 * 1080);
   unsigned char* y = mem.data();
@@ -153,57 +132,35 @@ TEST(BlobSSCImageTest, InputTensorsAreImagesOverTheirBuffers) {
   ASSERT_TRUE(rgb && rgb->data() == y);
   EXPECT_EQ(std::vector<unsigned>({rgb->width(), rgb->height(), rgb->stride()}),
             std::vector<unsigned>({3, 6, 3}));
-  EXPECT_EQ(nv12.resName() + bgr.resName(), "UNKNOWN_IMAGEUNKNOWN_IMAGE");
+  BlobSSCARGB argb(describe(MI_IPU_FORMAT_ARGB8888, {1, 2, 8, 16}, 16, y), 1, "argb");
+  EXPECT_EQ(dynamic_cast<const BlobPlane<unsigned char>&>(*argb.underneath()).highDimHS, 2);
 }
 
-TEST(BlobSSCDeathTest, FormatsAndLayoutsAreChecked) {
-  std::vector<int64_t> buf(512);
-  void* p = buf.data();
-  auto i32 = describe(MI_IPU_FORMAT_INT32, {4}, 16, p);
-  EXPECT_DEATH(BlobSSCInt16(i32, 1, "x"), "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_INT16 ");
-  EXPECT_DEATH(BlobSSCU8(i32, 1, "x"), "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_U8 ");
-  EXPECT_DEATH(BlobSSCFloat(i32, 1, "x"), "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_FP32 ");
-  EXPECT_DEATH(BlobSSCARGB(i32, 1, "x"), "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_ARGB8888 ");
-  EXPECT_DEATH(BlobSSCABGR(i32, 1, "x"), "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_ABGR8888 ");
-  EXPECT_DEATH(BlobSSCInt32(describe(MI_IPU_FORMAT_INT16, {4}, 8, p), 1, "x"),
-               "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_INT32 ");
-  EXPECT_DEATH(BlobSSCFloat(describe(MI_IPU_FORMAT_FP32, {}, 16, p), 1, "x"), "tensor without dimensions");
+TEST(BlobSSCDeathTest, FormatsLayoutsAndCountsAreChecked) {
+  std::vector<int64_t> a(512), b(512);
+  void* p = a.data();
+  BlobSSCFloat big(describe(MI_IPU_FORMAT_FP32, {1, 4, 6, 4}, 16, p), 1, "big");
+  BlobSSCFloat small(describe(MI_IPU_FORMAT_FP32, {1, 2, 3, 2}, 8, b.data()), 2, "small");
+  BlobSSCInt16 i16(describe(MI_IPU_FORMAT_INT16, {2, 3}, 8, p), 1, "x");
+  BlobSSCImage image(describe(MI_IPU_FORMAT_NV12, {1, 4, 8, 3}, 8, p), 1, "x");
+  float values[6] = {};
+  EXPECT_DEATH(BlobSSCARGB(describe(MI_IPU_FORMAT_INT16, {8}, 8, p), 1, "x"),
+               "Check failed: pBlobInfo_->enBlobType == MI_IPU_FORMAT_ARGB8888 ");
   EXPECT_DEATH(BlobSSCARGB(describe(MI_IPU_FORMAT_ARGB8888, {6, 16}, 16, p), 1, "x"),
                "Check failed: hwc_height % 4 == 0 ");
   EXPECT_DEATH(BlobSSCABGR(describe(MI_IPU_FORMAT_ABGR8888, {8, 16}, 32, p), 1, "x"),
                "Check failed: pBlobInfo->u32StrideBytes == hwc_width ");
-  EXPECT_DEATH(BlobSSCImage(describe(MI_IPU_FORMAT_U8, {1, 4, 4, 3}, 4, p), 1, "x"),
-               "Check failed: pBlobInfo->enBlobType == MI_IPU_FORMAT_NV12 ");
-  EXPECT_DEATH(BlobSSCImage(describe(MI_IPU_FORMAT_NV12, {4, 4}, 4, p), 1, "x"),
-               "Check failed: pBlobInfo->u32ShapeVec.size\\(\\) >= 3 ");
-  EXPECT_DEATH(BlobSSCImageBGR(describe(MI_IPU_FORMAT_NV12, {1, 4, 4, 3}, 3, p), 1, "x"),
-               "Check failed: pBlobInfo->enBlobType == MI_IPU_FORMAT_U8 ");
   EXPECT_DEATH(BlobSSCImageBGR(describe(MI_IPU_FORMAT_U8, {1, 4, 4, 3}, 4, p), 1, "x"),
                "Check failed: stride == channel ");
-  BlobSSCImage image(describe(MI_IPU_FORMAT_NV12, {1, 4, 8, 3}, 8, p), 1, "x");
   EXPECT_DEATH(image.image()->reshape(16, 8), "cannot allocate memory for KAVO_MODEL_BLOB_INFO_S");
-}
-
-TEST(BlobSSCDeathTest, ConversionsAndCopiesAreChecked) {
-  std::vector<int64_t> a(512), b(512), c(512);
-  BlobSSCFloat big(describe(MI_IPU_FORMAT_FP32, {1, 4, 6, 4}, 16, a.data()), 1, "big");
-  BlobSSCFloat small(describe(MI_IPU_FORMAT_FP32, {1, 2, 3, 2}, 8, b.data()), 2, "small");
-  BlobSSCFloat wide(describe(MI_IPU_FORMAT_FP32, {1, 2, 3, 3}, 12, c.data()), 3, "wide");
-  BlobSSCFloat flat(describe(MI_IPU_FORMAT_FP32, {2, 3}, 12, a.data()), 1, "x");
-  BlobSSCInt16 i16(describe(MI_IPU_FORMAT_INT16, {2, 3}, 8, a.data()), 1, "x");
-  BlobSSCU8 u8(describe(MI_IPU_FORMAT_U8, {1, 2, 2, 4}, 4, a.data()), 1, "u8");
-  float values[6] = {};
   EXPECT_DEATH(
       i16.copy_to(values, 5),
       "Check failed: dstPara \\+ cnt == dst cnt: 5, highDimHS = 1, height = 2, stride = 4, width = 3");
   EXPECT_DEATH(i16.copy_from(values, 7), "Check failed: srcPara \\+ cnt == src ");
-  EXPECT_DEATH(flat.to_float(true), "Check failed: shape_before.size\\(\\) == 4 ");
-  EXPECT_DEATH(big.copy_to_roi_from(&small, {0}, 0, false), "Check failed: leftTop.size\\(\\) == 2 ");
-  EXPECT_DEATH(big.copy_to_roi_from(&wide, {0, 0}, 0, false), "Check failed: C == 2 \\* peerC ");
+  EXPECT_DEATH(i16.to_float(true), "Check failed: shape_before.size\\(\\) == 4 ");
   EXPECT_DEATH(big.copy_to_roi_from(&small, {0, 0}, 1, false),
                "Check failed: channel_offset == 0 or channel_offset == peerC ");
   EXPECT_DEATH(big.copy_to_roi_from(&small, {0, 0}, 0, false), "Not Implemented.");  // host memory
-  EXPECT_DEATH(u8.copy_to_roi_from(&u8, {0, 0}, 0, false), "Not Implemented.");
 }
 
 }  // namespace

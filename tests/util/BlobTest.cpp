@@ -41,20 +41,18 @@ TEST(BlobGeneralTest, ShapeGivesWidthHeightAndPlanes) {
   }
 }
 
-TEST(BlobGeneralTest, ReshapeResetAndTheArrayLimit) {
+TEST(BlobGeneralTest, ResetReshapeAndTheArrayLimit) {
   BlobGeneral<unsigned int> b({2, 2}, false, 1, "B");
   b.reset(7u);
   EXPECT_THAT(elements(b), ElementsAre(7u, 7u, 7u, 7u));
-  b.reshape({3}, true);
-  EXPECT_THAT(elements(b), ElementsAre(0u, 0u, 0u));
   // 0x1fffffff elements and more are refused, also when the product would overflow; b stays.
   EXPECT_THROW(b.reshape({0x1fffffff}, false), std::bad_array_new_length);
   EXPECT_THROW(b.reshape({0x7fffffff, 0x7fffffff, 0x7fffffff}, false), std::bad_array_new_length);
-  EXPECT_THAT(elements(b), ElementsAre(0u, 0u, 0u));
+  EXPECT_THAT(elements(b), ElementsAre(7u, 7u, 7u, 7u));
 }
 
 TEST(BlobGeneralTest, CopiesCompareAndProduceByValue) {
-  BlobGeneral<float> a({2, 3}, false, 8, "A"), other({4}, true, 9, "O"), transposed({3, 2}, true, 8, "A");
+  BlobGeneral<float> a({2, 3}, false, 8, "A"), other({4}, true, 9, "O");
   for (int i = 0; i < 6; ++i) a.data[i] = i * 0.5f;
   BlobGeneral<float> copy(a);
   other = a;  // takes shape and elements, keeps its identity
@@ -62,15 +60,14 @@ TEST(BlobGeneralTest, CopiesCompareAndProduceByValue) {
   EXPECT_EQ(copy.resName() + other.resName() + std::to_string(other.resId()), "AO9");
   EXPECT_THAT(elements(other), ElementsAre(0, 0.5f, 1, 1.5f, 2, 2.5f));
   EXPECT_TRUE(copy == other);
-  EXPECT_FALSE(transposed == BlobGeneral<float>({2, 3}, true, 1, "Z"));  // same count, other shape
-  other.data[4] = -0.0f;
-  copy.data[4] = 0.0f;
+  other.data[0] = -0.0f;
   EXPECT_FALSE(copy == other);  // 0.0 and -0.0 differ in their bytes
+  EXPECT_FALSE(BlobGeneral<float>({3, 2}, true, 8, "A") == BlobGeneral<float>({2, 3}, true, 1, "Z"));
   other = BlobGeneral<float>(1, "E");
   EXPECT_TRUE(other == BlobGeneral<float>(2, "F") && other.underneath() == nullptr);
   auto produce = BlobGeneral<int>::produce_func({2, 2}, 16, "RESOURCE_X");
-  auto b1 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce());
-  auto b2 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce());
+  auto b1 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce()),
+       b2 = std::dynamic_pointer_cast<BlobGeneral<int>>(produce());
   ASSERT_TRUE(b1 && b2 && b1->data != b2->data && b1->resId() == 16 && b1->resName() == "RESOURCE_X");
   EXPECT_THAT(elements(*b2), ElementsAre(0, 0, 0, 0));
 }
@@ -85,8 +82,8 @@ TEST(BlobLineTest, CopyAndDownsampleTouchOnlyUsedElements) {
   for (int i = 0; i < 40; ++i) big[i] = static_cast<unsigned char>(i / 20 * 100 + i % 20 / 5 * 10 + i % 5);
   std::memset(small, 0xEE, sizeof(small));
   BlobPlane<unsigned char>(small, 2, 3, 3, 3).downsample_2_from(BlobPlane<unsigned char>(big, 2, 4, 5, 4));
-  EXPECT_THAT(small, ElementsAre(0, 2, 0xEE, 20, 22, 0xEE, 0xEE, 0xEE, 0xEE,  //
-                                 100, 102, 0xEE, 120, 122, 0xEE, 0xEE, 0xEE, 0xEE));
+  EXPECT_THAT(small, ElementsAre(0, 2, 0xEE, 20, 22, 0xEE, 0xEE, 0xEE, 0xEE, 100, 102, 0xEE, 120, 122, 0xEE,
+                                 0xEE, 0xEE, 0xEE));
 }
 
 TEST(BlobLineTest, PlatformBlockRoundTripsThroughMappedViews) {
@@ -97,7 +94,6 @@ TEST(BlobLineTest, PlatformBlockRoundTripsThroughMappedViews) {
     BlobPlane<int> writer(nullptr, phy, 4096, 2, 4, 128, 100, true);
     writer.plane(1)[3] = 12345;  // row 4
     EXPECT_EQ(BlobLine<int>(nullptr, phy, 4096, 8, 128, 128, true).row(4)[3], 12345);
-    EXPECT_FALSE(BlobLine<int>(writer.data, phy, 4096, 8, 128, 128, false).mapped);
     EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore + 1);
   }
   EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore);
@@ -112,9 +108,6 @@ TEST(FeatureMapTest, ComparesAndCopiesUsedElementsAsComputedByHand) {
   EXPECT_EQ(a.distance(b), 4.0);
   EXPECT_NEAR(b.similarity(a), 45.0 / std::sqrt(29.0 * 77.0), 1e-7);  // dot 45, |a|^2 29, |b|^2 77
   EXPECT_EQ(z.similarity(z), 0.0);                                    // 0 / 0.0001
-  BlobGeneral<double> tiny({2}, true, 1, "T");  // dot 1e-6, norm product 1e-12: divided by 0.0001
-  tiny.data[0] = 1e-3;
-  EXPECT_NEAR(tiny.similarity(tiny), 0.01, 1e-15);
   z.copy_from(b);
   b.copy_from(a);
   EXPECT_THAT(elements(z), ElementsAre(0, 2, 3, 8));
@@ -122,32 +115,19 @@ TEST(FeatureMapTest, ComparesAndCopiesUsedElementsAsComputedByHand) {
   BlobGeneral<int> e1(1, "E"), e2(2, "E");  // unshaped maps have the same (empty) shape
   EXPECT_EQ(e1.distance(e2) + e1.similarity(e2), 0.0);
   e1.copy_from(e2);
-}
-
-TEST(FeatureMapTest, SumsFollowTheElementType) {
   // Float rows 2^24 and 8 sum to 2^24 + 8; adding eight 1s one by one to 2^24 would stay at 2^24.
-  BlobGeneral<float> a({2, 8}, true, 1, "A"), zero({2, 8}, true, 1, "Z");
-  BlobGeneral<double> ad({2, 8}, true, 1, "A"), zd({2, 8}, true, 1, "Z");
-  a.data[0] = ad.data[0] = 4096;
-  for (int i = 8; i < 16; ++i) a.data[i] = ad.data[i] = 1;
-  EXPECT_EQ(a.distance(zero), static_cast<double>(std::sqrt(16777224.0f)));
-  EXPECT_EQ(ad.distance(zd), std::sqrt(16777224.0));
+  BlobGeneral<float> rows({2, 8}, true, 1, "R"), zero({2, 8}, true, 1, "Z");
+  rows.data[0] = 4096;
+  for (int i = 8; i < 16; ++i) rows.data[i] = 1;
+  EXPECT_EQ(rows.distance(zero), static_cast<double>(std::sqrt(16777224.0f)));
 }
 
 TEST(BlobDeathTest, GeometryAndShapesAreChecked) {
   int mem[8];
-  unsigned char bytes[20] = {}, out[16];
-  BlobPlane<unsigned char> to(out, 1, 4, 4, 4);
   BlobGeneral<float> b(1, "B");
   EXPECT_DEATH(BlobPlane<int>(mem, 1, 2, 3, 4), "Check failed: width <= stride ");
   EXPECT_DEATH(BlobLine<int>(nullptr, 0x200000000ull, 31, 2, 4, 4, false),  // needs 32 bytes
                "Check failed: phy_capacity / sizeof\\(Dtype\\) >= capacity ");
-  EXPECT_DEATH(to.downsample_2_from(BlobPlane<unsigned char>(bytes, 1, 4, 5, 5)),
-               "Check failed: another\\.width % 2 == 0 && another\\.height % 2 == 0 ");
-  EXPECT_DEATH(
-      to.downsample_2_from(BlobPlane<unsigned char>(bytes, 1, 2, 10, 10)),
-      "Check failed: another\\.width / 2 <= BlobLine<Dtype>::width && another\\.height / 2 <= height ");
-  EXPECT_DEATH(b.reshape({}, true), "Check failed: shape_\\.size\\(\\) >= 1 ");
   EXPECT_DEATH(b.reshape({2, 0, 3}, true), "Check failed: y >= 1 blob invalid dim : 0");
 }
 
@@ -168,12 +148,10 @@ TEST(BlobDeathTest, FailedMappingAndUnmappingAreFatal) {
 
 TEST(BlobDeathTest, FeatureMapsOfDifferentShapeAreFatal) {
   BlobGeneral<float> a({2, 3}, true, 1, "A"), b({3, 2}, true, 1, "B"), empty(1, "E");
-  int m1[6], m2[6];
   const char* kMessage = "Check failed: sameShape\\(another\\) ";
   EXPECT_DEATH(a.distance(b), kMessage);
   EXPECT_DEATH(a.similarity(empty), kMessage);  // one side without a shape, either side
   EXPECT_DEATH(empty.copy_from(a), kMessage);
-  EXPECT_DEATH(BlobLine<int>(m1, 2, 3, 3).copy_from(BlobLine<int>(m2, 3, 2, 2)), kMessage);
 }
 
 }  // namespace

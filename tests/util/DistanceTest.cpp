@@ -16,7 +16,6 @@ template <typename T>
 void expect_distances(double sumOfTwo) {
   const T a[] = {0, 3, 4096, 1, 1, 3, 4}, b[] = {4, 0, 0, 0, 0, 4, 3};
   EXPECT_EQ(distance(a, b, 2), 5.0);
-  EXPECT_EQ(distance(b, a, 0), 0.0);
   EXPECT_EQ(distance(a + 2, b + 2, 2), sumOfTwo);        // 4096^2 + 1, summed in the type's accumulator
   EXPECT_EQ(distance(a + 3, b + 3, 2), std::sqrt(2.0));  // the root is taken in double
   EXPECT_NEAR(similarity(a + 5, b + 5, 2), 24.0 / 25.0, 1e-7);  // dot 24, both squared norms 25
@@ -27,46 +26,32 @@ TEST(DistanceTest, DistancesAndSimilaritiesAsComputedByHand) {
   expect_distances<int>(4096.0);  // int and float sum in float: 2^24 + 1 stays 2^24
   expect_distances<float>(4096.0);
   expect_distances<double>(std::sqrt(16777217.0));
-  const unsigned char u[] = {0, 3, 1, 2, 3}, u2[] = {4, 0, 4, 5, 6};
-  EXPECT_EQ(distance(u, u2, 2), 5.0);
-  EXPECT_DOUBLE_EQ(similarity(u + 2, u2 + 2, 3), 32.0 / std::sqrt(14.0 * 77.0));  // dot 32, 14, 77
-  // Bytes sum exactly in 64 bits: 259 * 255^2 = 16841475 is odd and above 2^24.
+  // Bytes sum exactly in 64 bits: 259 * 255^2 = 16841475 is odd and above 2^24; dot 16 of (4) and (4).
   const std::vector<unsigned char> full(259, 255), none(259, 0);
   EXPECT_EQ(distance(full.data(), none.data(), 259), std::sqrt(16841475.0));
-  EXPECT_EQ(similarity(none.data(), none.data(), 259), 0.0);
-  const int big[] = {16777217, 4096, 1}, small[] = {1, 4096, -1};  // float(16777217) - 1 = 16777215
+  // Elements become floats first: float(16777217) - 1 = 16777215. Both squared norms of (4096, +-1),
+  // 2^24 + 1, round to 2^24 in float, the dot 2^24 - 1 is exact.
+  const int big[] = {16777217, 4096, 1}, small[] = {1, 4096, -1};
   EXPECT_NEAR(distance(big, small, 1), 16777215.0, 1e-3);
-  // Both squared norms 2^24 + 1 round to 2^24 in float, the dot 2^24 - 1 is exact.
   EXPECT_EQ(similarity(big + 1, small + 1, 2), 16777215.0 / 16777216.0);
-  // Norm products below 1e-8 divide by 0.0001 (1e-6 / 1e-4); from 1e-8 on the root is used.
-  const float tf[] = {1e-3f, 0};
-  const double td[] = {1e-3, 0}, above[] = {1e-2, 0};
-  EXPECT_NEAR(similarity(tf, tf, 2), 0.01, 1e-8);
-  EXPECT_NEAR(similarity(td, td, 2), 0.01, 1e-15);
-  EXPECT_DOUBLE_EQ(similarity(above, above, 2), 1.0);
+  const double tiny[] = {1e-3, 0};  // norm product 1e-12 < 1e-8: 1e-6 / 0.0001
+  EXPECT_NEAR(similarity(tiny, tiny, 2), 0.01, 1e-15);
 }
 
 TEST(DistanceTest, FixedPointDistanceAsComputedByHand) {
-  const int a[] = {256, 0, 7, INT_MAX}, b[] = {0, 17, 0, INT_MIN};
-  EXPECT_EQ(distance<int>(a, b, 1, 8), 1.0);  // (256 >> 4)^2 = 256, / 2^8
-  EXPECT_EQ(distance<int>(b, a, 1, 8), 1.0);
+  const int a[] = {256, 0, 7, INT_MAX, 8, 8, 8, 8, 8}, b[] = {0, 17, 0, INT_MIN, 0, 0, 0, 0, 0};
+  EXPECT_EQ(distance<int>(b, a, 1, 8), 1.0);            // (-256 >> 4)^2 = 256, / 2^8
   EXPECT_EQ(distance<int>(a + 1, b + 1, 1, 6), 0.375);  // -17 >> 3 = -3 (arithmetic): 9 / 64
   EXPECT_EQ(distance<int>(a + 2, b + 2, 1, 6), 0.0);    // 7 >> 3 = 0
-  EXPECT_EQ(distance<int>(b + 2, a + 2, 1, 6), 0.125);  // -7 >> 3 = -1
   // 2^32 - 1 in 64 bits, >> 3 = 2^29 - 1; its square rounds to 2^58 in float; / 2^6 = 2^52.
   EXPECT_EQ(distance<int>(a + 3, b + 3, 1, 6), 67108864.0);
-  EXPECT_EQ(distance<int>(a, b, 0, 8), 0.0);
-  // shift 6: chunks of 4 squares; differences of 8 give squares of 1, the last chunk may be partial.
-  const std::vector<int> eights(1000, 8), zeros(1000, 0);
-  EXPECT_EQ(distance<int>(eights.data(), zeros.data(), 5, 6), static_cast<double>(std::sqrt(5.0f / 64.0f)));
-  EXPECT_EQ(distance<int>(eights.data(), zeros.data(), 1000, 6),
-            static_cast<double>(std::sqrt(1000.0f / 64.0f)));
+  // shift 6: chunks of 4 squares; five differences of 8 give squares of 1, the last chunk partial.
+  EXPECT_EQ(distance<int>(a + 4, b + 4, 5, 6), static_cast<double>(std::sqrt(5.0f / 64.0f)));
 }
 
 TEST(DistanceDeathTest, FixedPointShiftMustBeEvenAndAtLeastSix) {
   const int a[] = {1}, b[] = {0};
   EXPECT_DEATH(distance<int>(a, b, 1, 7), "Check failed: shift % 2 == 0 and shift >= 6 ");
-  EXPECT_DEATH(distance<int>(a, b, 1, 4), "Check failed: shift % 2 == 0 and shift >= 6 ");
 }
 
 }  // namespace

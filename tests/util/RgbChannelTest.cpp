@@ -30,7 +30,7 @@ Bytes random_bytes(size_t n, unsigned seed) {
 // with a guard byte after each output.
 void expect_planes_match_pixels(const Bytes& nv12, const Bytes& planar, int width, int height, bool bgr) {
   const size_t n = static_cast<size_t>(width) * height;
-  Bytes rgb(3 * n + 1, 0xA5), yuv(n * 3 / 2 + 1, 0xA5), expectedRgb(3 * n), expectedYuv(n * 3 / 2);
+  Bytes rgb(3 * n + 1, 0xA5), yuv(n * 3 / 2 + 1, 0xA5), expectedRgb(rgb), expectedYuv(yuv);
   rgbchannel::yuv420sp2rgb(nv12.data(), rgb.data(), width, height, bgr);
   rgbchannel::rgb2yuv420sp(planar.data(), yuv.data(), width, height, bgr);
   for (size_t i = 0; i < n; ++i) {
@@ -40,14 +40,8 @@ void expect_planes_match_pixels(const Bytes& nv12, const Bytes& planar, int widt
     for (int c = 0; c < 3; ++c) expectedRgb[(bgr ? 2 - c : c) * n + i] = out[c];
     for (int c = 0; c < 3; ++c) in[c] = planar[(bgr ? 2 - c : c) * n + i];
     rgbchannel::rgb2yuv(in, out);
-    expectedYuv[i] = out[0];
-    expectedYuv[uv] = out[1];
-    expectedYuv[uv + 1] = out[2];
+    for (int c = 0; c < 3; ++c) expectedYuv[c ? uv + c - 1 : i] = out[c];
   }
-  EXPECT_EQ(rgb.back(), 0xA5);
-  EXPECT_EQ(yuv.back(), 0xA5);
-  rgb.pop_back();
-  yuv.pop_back();
   EXPECT_TRUE(rgb == expectedRgb);
   EXPECT_TRUE(yuv == expectedYuv);
 }
@@ -58,13 +52,8 @@ TEST(RgbChannelTest, ConvertsOnePixelAsComputedByHand) {
     Bytes in, out;
   } rows[] = {
       {rgbchannel::rgb2yuv, {255, 255, 255}, {255, 128, 128}},
-      {rgbchannel::rgb2yuv, {0, 0, 0}, {0, 128, 128}},
       // Y = 76245000 / 1e6, U = -43095000 / 1e6 + 128, V = 127500000 / 1e6 + 128.
       {rgbchannel::rgb2yuv, {255, 0, 0}, {76, 85, 255}},
-      // V = -20.655 truncated toward zero, + 128.
-      {rgbchannel::rgb2yuv, {0, 0, 255}, {29, 255, 108}},
-      {rgbchannel::yuv2rgb, {0, 128, 128}, {0, 0, 0}},
-      {rgbchannel::yuv2rgb, {255, 128, 128}, {255, 255, 255}},
       // d = -43, e = 127: R = 76e6 + 178014249 + 39990 -> 254; G = 79510 < 1e6 -> 0; B < 0 -> 0.
       {rgbchannel::yuv2rgb, {76, 85, 255}, {254, 0, 0}},
       // d = 127, e = -128: R < 0 -> 0; G = 100e6 + 91413760 - 43649900 -> 147; B = 324937600 -> 255.
@@ -81,7 +70,17 @@ TEST(RgbChannelTest, ConvertsOnePixelAsComputedByHand) {
 // Y = b % 64 * 4 + p on its 4 pixels p, so every (Y, V) occurs. Planar: R = k, and pixel i has
 // G, B = the high and low byte of i + shift; each of the 4 shifts puts a quarter of the colours on
 // bottom-right pixels (odd row, odd column), so every colour's pair is checked once.
-TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversionsForEveryInput) {
+TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversions) {
+  // Small images exercise the vector bodies and tails.
+  unsigned seed = 1;
+  for (auto [w, h] : std::vector<std::pair<int, int>>{{2, 2}, {2, 6}, {6, 2}, {18, 4}, {34, 6}, {130, 10}}) {
+    for (bool bgr : {false, true}) {
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " bgr=" << bgr);
+      expect_planes_match_pixels(random_bytes(w * h * 3 / 2, seed), random_bytes(3 * w * h, seed + 1), w, h,
+                                 bgr);
+      seed += 2;
+    }
+  }
   const int width = 512, height = 128, n = width * height;
   Bytes nv12(n * 3 / 2), planar(3 * n);
   for (int k = 0; k < 256; k += KAVO_EXHAUSTIVE_STEP) {
@@ -104,27 +103,15 @@ TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversionsForEveryInput) {
   }
 }
 
-// Small images exercise the vector bodies and tails.
-TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversionsOnSmallImages) {
-  unsigned seed = 1;
-  for (auto [w, h] : std::vector<std::pair<int, int>>{{2, 2}, {2, 6}, {6, 2}, {18, 4}, {34, 6}, {130, 10}}) {
-    for (bool bgr : {false, true}) {
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " bgr=" << bgr);
-      expect_planes_match_pixels(random_bytes(w * h * 3 / 2, seed), random_bytes(3 * w * h, seed + 1), w, h,
-                                 bgr);
-      seed += 2;
-    }
-  }
-}
-
 // Interleaving and splitting against plain loops, over sizes around the vector widths.
 TEST(RgbChannelTest, ReordersPlanesLikeAPlainLoop) {
   for (size_t n : {0, 1, 5, 16, 17, 31, 32, 33, 97}) {
     SCOPED_TRACE(n);
     const Bytes planar = random_bytes(3 * n, static_cast<unsigned>(n));
     Bytes interleaved(3 * n), swapped(3 * n), out = {9}, r(7), g, b(1);  // every output is resized
-    for (size_t i = 0; i < 3 * n; ++i) interleaved[i] = planar[i % 3 * n + i / 3];
-    for (size_t i = 0; i < 3 * n; ++i) swapped[i] = planar[(2 - i % 3) * n + i / 3];
+    for (size_t i = 0; i < 3 * n; ++i) {
+      interleaved[i] = planar[i % 3 * n + i / 3], swapped[i] = planar[(2 - i % 3) * n + i / 3];
+    }
     const Bytes rr(planar.begin(), planar.begin() + n), gg(planar.begin() + n, planar.begin() + 2 * n),
         bb(planar.begin() + 2 * n, planar.end());
     rgbchannel::convert_rrggbb2rgbrgb(rr, gg, bb, out);
@@ -134,16 +121,8 @@ TEST(RgbChannelTest, ReordersPlanesLikeAPlainLoop) {
     rgbchannel::convert_rgbrgb2rrggbb(swapped, out, true);
     EXPECT_EQ(out, planar);
     rgbchannel::convert_rgbrgb2rrggbb(interleaved, r, g, b);
-    EXPECT_EQ(r, rr);
-    EXPECT_EQ(g, gg);
-    EXPECT_EQ(b, bb);
+    EXPECT_EQ((std::vector<Bytes>{r, g, b}), (std::vector<Bytes>{rr, gg, bb}));
   }
-}
-
-TEST(RgbChannelTest, AppliesAFunctionToEveryPixelInPlace) {
-  Bytes rgbrgb = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  rgbchannel::convert_rgbrgb2xyzxyz(rgbrgb, [](unsigned char* p) { std::swap(p[0], p[2]); });
-  EXPECT_EQ(rgbrgb, (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7}));
 }
 
 TEST(RgbChannelTest, RotatesEveryPlane) {
@@ -154,34 +133,12 @@ TEST(RgbChannelTest, RotatesEveryPlane) {
   EXPECT_EQ(*rgbchannel::rotate_90_clockwise(Bytes(in.begin(), in.end()), 3, 2), Bytes(cw.begin(), cw.end()));
 }
 
-TEST(RgbChannelTest, RoiResizeOfPlanesIsTheArrayResizeOfEachPlane) {
-  const std::vector<float> roi = {0.1f, -0.2f, 0.9f, 1.1f};
-  const Bytes planar = random_bytes(3 * 7 * 5, 3);
-  Bytes expected(3 * 4 * 6), out = {1}, interleaved, expectedInterleaved;
-  roiresize::roi_resize_4corners<unsigned char>(planar.data(), {3, 5, 7}, expected.data(), {3, 4, 6}, roi, 0);
-  rgbchannel::roi_resize_rrggbb(planar, 7, 5, out, 6, 4, roi);
-  EXPECT_EQ(out, expected);
-  rgbchannel::convert_rrggbb2rgbrgb(planar, interleaved, false);
-  rgbchannel::convert_rrggbb2rgbrgb(expected, expectedInterleaved, false);
-  rgbchannel::roi_resize_rgbrgb(interleaved, 7, 5, out, 6, 4, roi);
-  EXPECT_EQ(out, expectedInterleaved);
-}
-
 TEST(RgbChannelDeathTest, SizesAreChecked) {
-  Bytes buf(36), out, r, g, b, odd(4);
-  const char* kOddSize = "Check failed: height % 2 == 0 and width % 2 == 0 ";
-  EXPECT_DEATH(rgbchannel::yuv420sp2rgb(buf.data(), buf.data(), 4, 3, false), kOddSize);
-  EXPECT_DEATH(rgbchannel::rgb2yuv420sp(buf.data(), buf.data(), 3, 4, true), kOddSize);
-  EXPECT_DEATH(rgbchannel::convert_rrggbb2rgbrgb(Bytes(3), Bytes(2), Bytes(3), out),
-               "Check failed: gg.size\\(\\) == planeSz ");
-  EXPECT_DEATH(rgbchannel::convert_rrggbb2rgbrgb(Bytes(3), Bytes(3), Bytes(4), out),
-               "Check failed: bb.size\\(\\) == planeSz ");
-  EXPECT_DEATH(rgbchannel::convert_rrggbb2rgbrgb(Bytes(4), out, false),
-               "Check failed: planeSz \\* 3 == rrggbb.size\\(\\) ");
-  const char* kNotRgb = "Check failed: planeSz \\* 3 == rgbrgb.size\\(\\) ";
-  EXPECT_DEATH(rgbchannel::convert_rgbrgb2rrggbb(Bytes(5), out, false), kNotRgb);
-  EXPECT_DEATH(rgbchannel::convert_rgbrgb2rrggbb(Bytes(7), r, g, b), kNotRgb);
-  EXPECT_DEATH(rgbchannel::convert_rgbrgb2xyzxyz(odd, [](unsigned char*) {}), kNotRgb);
+  Bytes buf(36);
+  EXPECT_DEATH(rgbchannel::yuv420sp2rgb(buf.data(), buf.data(), 4, 3, false),
+               "Check failed: height % 2 == 0 and width % 2 == 0 ");
+  EXPECT_DEATH(rgbchannel::convert_rgbrgb2xyzxyz(buf = Bytes(5), [](unsigned char*) {}),
+               "Check failed: planeSz \\* 3 == rgbrgb.size\\(\\) \\(3 vs\\. 5\\)");
 }
 
 }  // namespace
