@@ -66,10 +66,6 @@ TEST(RgbChannelTest, ConvertsOnePixelAsComputedByHand) {
   }
 }
 
-// 512 x 128 images, one per value k of the outer loop. NV12: U = k; block b has V = b / 64 and
-// Y = b % 64 * 4 + p on its 4 pixels p, so every (Y, V) occurs. Planar: R = k, and pixel i has
-// G, B = the high and low byte of i + shift; each of the 4 shifts puts a quarter of the colours on
-// bottom-right pixels (odd row, odd column), so every colour's pair is checked once.
 TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversions) {
   // Small images exercise the vector bodies and tails.
   unsigned seed = 1;
@@ -81,6 +77,10 @@ TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversions) {
       seed += 2;
     }
   }
+  // Every input: 512 x 128 images, one per value k of the outer loop. NV12: U = k; block b has
+  // V = b / 64 and Y = b % 64 * 4 + p on its 4 pixels p, so every (Y, V) occurs. Planar: R = k, and
+  // pixel i has G, B = the high and low byte of i + shift; each of the 4 shifts puts a quarter of the
+  // colours on bottom-right pixels (odd row, odd column), so every colour's pair is checked once.
   const int width = 512, height = 128, n = width * height;
   Bytes nv12(n * 3 / 2), planar(3 * n);
   for (int k = 0; k < 256; k += KAVO_EXHAUSTIVE_STEP) {
