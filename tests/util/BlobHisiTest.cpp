@@ -80,8 +80,6 @@ TEST(BlobSSCTest, ToFloatTransposesNhwcToNchw) {
   auto nchw = blob.to_float(true);
   ASSERT_EQ(nchw->shape(), (std::vector<int>{1, 4, 2, 3}));
   for (int i = 0; i < 24; ++i) EXPECT_EQ(nchw->data[i], (i % 6 * 4) + i / 6) << i;  // i = c * 6 + h * 3 + w
-  BlobSSCFloat flat(describe(MI_IPU_FORMAT_FP32, {1, 1, 1, 8}, 32, q.data()), 1, "f");
-  EXPECT_EQ(flat.to_float(true)->shape(), (std::vector<int>{1, 1, 1, 8}));
 }
 
 // A peer of (1, 2, 3, 2) into a (1, 4, 6, 4) tensor in platform memory, against a plain loop.
@@ -121,10 +119,8 @@ TEST(BlobSSCImageTest, InputTensorsAreViewsOfTheirBuffers) {
       describe(MI_IPU_FORMAT_NV12, {1, 720, 1280, 3}, 1280, y, 1, 0, mem.phy_addr(), mem.capacity()), 4, "x");
   auto image = std::dynamic_pointer_cast<ImageYuv420sp>(nv12.image());
   ASSERT_TRUE(image && image->data() == y && image->width() == 1280 && image->height() == 720);
-  const auto& raw = *image->get_yuv().image;
-  EXPECT_EQ(std::vector<int>({raw.highDimS, raw.stride, raw.width}), std::vector<int>({1080, 1280, 1280}));
   std::memset(y, 0x55, 1280 * 1080);
-  image->reset(0, 0, 0);  // black, written in the tensor buffer itself
+  image->reset(0, 0, 0);  // black, written in the tensor buffer itself: 720 rows of Y, 360 of U,V
   EXPECT_EQ(std::vector<int>({y[0], y[1280 * 720 - 1], y[1280 * 720], y[1280 * 1080 - 1]}),
             std::vector<int>({0, 0, 128, 128}));
   BlobSSCImageBGR bgr(describe(MI_IPU_FORMAT_U8, {1, 4, 6, 3}, 3, y), 8, "x");

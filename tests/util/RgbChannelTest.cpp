@@ -106,22 +106,19 @@ TEST(RgbChannelTest, PlaneConversionsMatchThePixelConversions) {
 // Interleaving and splitting against plain loops, over sizes around the vector widths.
 TEST(RgbChannelTest, ReordersPlanesLikeAPlainLoop) {
   for (size_t n : {0, 1, 5, 16, 17, 31, 32, 33, 97}) {
-    SCOPED_TRACE(n);
     const Bytes planar = random_bytes(3 * n, static_cast<unsigned>(n));
     Bytes interleaved(3 * n), swapped(3 * n), out = {9}, r(7), g, b(1);  // every output is resized
     for (size_t i = 0; i < 3 * n; ++i) {
       interleaved[i] = planar[i % 3 * n + i / 3], swapped[i] = planar[(2 - i % 3) * n + i / 3];
     }
-    const Bytes rr(planar.begin(), planar.begin() + n), gg(planar.begin() + n, planar.begin() + 2 * n),
-        bb(planar.begin() + 2 * n, planar.end());
-    rgbchannel::convert_rrggbb2rgbrgb(rr, gg, bb, out);
-    EXPECT_EQ(out, interleaved);
     rgbchannel::convert_rrggbb2rgbrgb(planar, out, true);
     EXPECT_EQ(out, swapped);
     rgbchannel::convert_rgbrgb2rrggbb(swapped, out, true);
     EXPECT_EQ(out, planar);
-    rgbchannel::convert_rgbrgb2rrggbb(interleaved, r, g, b);
-    EXPECT_EQ((std::vector<Bytes>{r, g, b}), (std::vector<Bytes>{rr, gg, bb}));
+    rgbchannel::convert_rgbrgb2rrggbb(interleaved, r, g, b);  // one plane each, and back
+    EXPECT_EQ(r, Bytes(planar.begin(), planar.begin() + n)) << n;
+    rgbchannel::convert_rrggbb2rgbrgb(r, g, b, out);
+    EXPECT_EQ(out, interleaved);
   }
 }
 
@@ -131,6 +128,15 @@ TEST(RgbChannelTest, RotatesEveryPlane) {
   EXPECT_EQ(*rgbchannel::rotate_90_anticlockwise(Bytes(in.begin(), in.end()), 3, 2),
             Bytes(acw.begin(), acw.end()));
   EXPECT_EQ(*rgbchannel::rotate_90_clockwise(Bytes(in.begin(), in.end()), 3, 2), Bytes(cw.begin(), cw.end()));
+}
+
+TEST(RgbChannelTest, RoiResizeOfPlanesIsTheArrayResizeOfEachPlane) {
+  const std::vector<float> roi = {0.1f, -0.2f, 0.9f, 1.1f};
+  const Bytes planar = random_bytes(3 * 7 * 5, 3);
+  Bytes expected(3 * 4 * 6), out(100);  // resized to fit
+  roiresize::roi_resize_4corners<unsigned char>(planar.data(), {3, 5, 7}, expected.data(), {3, 4, 6}, roi, 0);
+  rgbchannel::roi_resize_rrggbb(planar, 7, 5, out, 6, 4, roi);
+  EXPECT_EQ(out, expected);
 }
 
 TEST(RgbChannelDeathTest, SizesAreChecked) {
