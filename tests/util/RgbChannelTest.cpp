@@ -42,8 +42,8 @@ void expect_planes_match_pixels(const Bytes& nv12, const Bytes& planar, int widt
     rgbchannel::rgb2yuv(in, out);
     for (int c = 0; c < 3; ++c) expectedYuv[c ? uv + c - 1 : i] = out[c];
   }
-  EXPECT_TRUE(rgb == expectedRgb);
-  EXPECT_TRUE(yuv == expectedYuv);
+  EXPECT_TRUE(rgb == expectedRgb) << "yuv420sp2rgb";
+  EXPECT_TRUE(yuv == expectedYuv) << "rgb2yuv420sp";
 }
 
 TEST(RgbChannelTest, ConvertsOnePixelAsComputedByHand) {
@@ -116,9 +116,8 @@ TEST(RgbChannelTest, ReordersPlanesLikeAPlainLoop) {
     rgbchannel::convert_rgbrgb2rrggbb(swapped, out, true);
     EXPECT_EQ(out, planar);
     rgbchannel::convert_rgbrgb2rrggbb(interleaved, r, g, b);  // one plane each, and back
-    EXPECT_EQ(r, Bytes(planar.begin(), planar.begin() + n)) << n;
     rgbchannel::convert_rrggbb2rgbrgb(r, g, b, out);
-    EXPECT_EQ(out, interleaved);
+    EXPECT_TRUE(out == interleaved && r == Bytes(planar.begin(), planar.begin() + n)) << n;
   }
 }
 
@@ -133,10 +132,14 @@ TEST(RgbChannelTest, RotatesEveryPlane) {
 TEST(RgbChannelTest, RoiResizeOfPlanesIsTheArrayResizeOfEachPlane) {
   const std::vector<float> roi = {0.1f, -0.2f, 0.9f, 1.1f};
   const Bytes planar = random_bytes(3 * 7 * 5, 3);
-  Bytes expected(3 * 4 * 6), out(100);  // resized to fit
+  Bytes expected(3 * 4 * 6), out(100), interleaved, expectedInterleaved;  // outputs are resized to fit
   roiresize::roi_resize_4corners<unsigned char>(planar.data(), {3, 5, 7}, expected.data(), {3, 4, 6}, roi, 0);
   rgbchannel::roi_resize_rrggbb(planar, 7, 5, out, 6, 4, roi);
   EXPECT_EQ(out, expected);
+  rgbchannel::convert_rrggbb2rgbrgb(planar, interleaved, false);  // and the same for interleaved RGB
+  rgbchannel::convert_rrggbb2rgbrgb(expected, expectedInterleaved, false);
+  rgbchannel::roi_resize_rgbrgb(interleaved, 7, 5, out, 6, 4, roi);
+  EXPECT_EQ(out, expectedInterleaved);
 }
 
 TEST(RgbChannelDeathTest, SizesAreChecked) {
