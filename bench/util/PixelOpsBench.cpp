@@ -1,6 +1,6 @@
 // CPU pixel operations at 1080p beside the libraries that do the same job: NV12 <-> planar RGB
-// against libyuv NV12ToRAW, and the bilinear ROI resize against OpenCV's INTER_LINEAR resize on one
-// thread.
+// against libyuv NV12ToRAW, planar <-> interleaved RGB against libyuv's plane merge and split, and
+// the bilinear ROI resize against OpenCV's INTER_LINEAR resize on one thread.
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
@@ -63,6 +63,60 @@ void BM_LibyuvNV12ToRAW(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 BENCHMARK(BM_LibyuvNV12ToRAW)->Unit(benchmark::kMillisecond);
+
+void BM_RgbChannelRrggbb2Rgbrgb(benchmark::State& state) {
+  const auto planar = random_bytes(3 * kWidth * kHeight);
+  std::vector<unsigned char> interleaved;
+  for (auto _ : state) {
+    rgbchannel::convert_rrggbb2rgbrgb(planar, interleaved, false);
+    benchmark::DoNotOptimize(interleaved.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_RgbChannelRrggbb2Rgbrgb)->Unit(benchmark::kMillisecond);
+
+// Reference: libyuv's merge of three planes into interleaved RGB.
+void BM_LibyuvMergeRGBPlane(benchmark::State& state) {
+  const auto planar = random_bytes(3 * kWidth * kHeight);
+  const unsigned char* r = planar.data();
+  std::vector<unsigned char> interleaved(3 * kWidth * kHeight);
+  for (auto _ : state) {
+    libyuv::MergeRGBPlane(r, kWidth, r + kWidth * kHeight, kWidth, r + 2 * kWidth * kHeight, kWidth,
+                          interleaved.data(), 3 * kWidth, kWidth, kHeight);
+    benchmark::DoNotOptimize(interleaved.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_LibyuvMergeRGBPlane)->Unit(benchmark::kMillisecond);
+
+void BM_RgbChannelRgbrgb2Rrggbb(benchmark::State& state) {
+  const auto interleaved = random_bytes(3 * kWidth * kHeight);
+  std::vector<unsigned char> planar;
+  for (auto _ : state) {
+    rgbchannel::convert_rgbrgb2rrggbb(interleaved, planar, false);
+    benchmark::DoNotOptimize(planar.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_RgbChannelRgbrgb2Rrggbb)->Unit(benchmark::kMillisecond);
+
+// Reference: libyuv's split of interleaved RGB into three planes.
+void BM_LibyuvSplitRGBPlane(benchmark::State& state) {
+  const auto interleaved = random_bytes(3 * kWidth * kHeight);
+  std::vector<unsigned char> planar(3 * kWidth * kHeight);
+  unsigned char* r = planar.data();
+  for (auto _ : state) {
+    libyuv::SplitRGBPlane(interleaved.data(), 3 * kWidth, r, kWidth, r + kWidth * kHeight, kWidth,
+                          r + 2 * kWidth * kHeight, kWidth, kWidth, kHeight);
+    benchmark::DoNotOptimize(planar.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_LibyuvSplitRGBPlane)->Unit(benchmark::kMillisecond);
 
 void BM_RoiResize4CornersU8(benchmark::State& state) {
   const auto in = random_bytes(kWidth * kHeight);

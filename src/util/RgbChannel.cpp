@@ -183,29 +183,13 @@ void convert_rgbrgb2xyzxyz(std::vector<unsigned char>& rgbrgb,
   for (size_t i = 0; i < planeSz; ++i) fn(rgbrgb.data() + 3 * i);
 }
 
-void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rr, const std::vector<unsigned char>& gg,
-                           const std::vector<unsigned char>& bb, std::vector<unsigned char>& rgbrgb) {
-  const size_t planeSz = rr.size();
-  CHECK_EQ(gg.size(), planeSz);
-  CHECK_EQ(bb.size(), planeSz);
-  rgbrgb.resize(3 * planeSz);
-  unsigned char* out = rgbrgb.data();
-  for (size_t i = 0; i < planeSz; ++i) {
-    out[3 * i] = rr[i];
-    out[3 * i + 1] = gg[i];
-    out[3 * i + 2] = bb[i];
-  }
-}
+namespace {
 
-void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rrggbb, std::vector<unsigned char>& rgbrgb,
-                           bool swap) {
-  const size_t planeSz = rrggbb.size() / 3;
-  CHECK_EQ(planeSz * 3, rrggbb.size());
-  const unsigned char* first = rrggbb.data() + (swap ? 2 * planeSz : 0);
-  const unsigned char* second = rrggbb.data() + planeSz;
-  const unsigned char* third = rrggbb.data() + (swap ? 0 : 2 * planeSz);
-  rgbrgb.resize(rrggbb.size());
-  unsigned char* out = rgbrgb.data();
+// The one interleaving loop: pixel i of the output is (first[i], second[i], third[i]). A plain copy
+// that vectorises only with byte shuffles (not in baseline x86-64), hence the AVX2 clone.
+KAVO_PIXEL_KERNEL
+void interleave(const unsigned char* __restrict first, const unsigned char* __restrict second,
+                const unsigned char* __restrict third, unsigned char* __restrict out, size_t planeSz) {
   for (size_t i = 0; i < planeSz; ++i) {
     out[3 * i] = first[i];
     out[3 * i + 1] = second[i];
@@ -213,20 +197,46 @@ void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rrggbb, std::vector
   }
 }
 
-void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector<unsigned char>& rrggbb,
-                           bool swap) {
-  const size_t planeSz = rgbrgb.size() / 3;
-  CHECK_EQ(planeSz * 3, rgbrgb.size());
-  rrggbb.resize(rgbrgb.size());
-  unsigned char* first = rrggbb.data() + (swap ? 2 * planeSz : 0);
-  unsigned char* second = rrggbb.data() + planeSz;
-  unsigned char* third = rrggbb.data() + (swap ? 0 : 2 * planeSz);
-  const unsigned char* in = rgbrgb.data();
+// The one splitting loop, the inverse of interleave().
+KAVO_PIXEL_KERNEL
+void deinterleave(const unsigned char* __restrict in, unsigned char* __restrict first,
+                  unsigned char* __restrict second, unsigned char* __restrict third, size_t planeSz) {
   for (size_t i = 0; i < planeSz; ++i) {
     first[i] = in[3 * i];
     second[i] = in[3 * i + 1];
     third[i] = in[3 * i + 2];
   }
+}
+
+}  // namespace
+
+void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rr, const std::vector<unsigned char>& gg,
+                           const std::vector<unsigned char>& bb, std::vector<unsigned char>& rgbrgb) {
+  const size_t planeSz = rr.size();
+  CHECK_EQ(gg.size(), planeSz);
+  CHECK_EQ(bb.size(), planeSz);
+  rgbrgb.resize(3 * planeSz);
+  interleave(rr.data(), gg.data(), bb.data(), rgbrgb.data(), planeSz);
+}
+
+void convert_rrggbb2rgbrgb(const std::vector<unsigned char>& rrggbb, std::vector<unsigned char>& rgbrgb,
+                           bool swap) {
+  const size_t planeSz = rrggbb.size() / 3;
+  CHECK_EQ(planeSz * 3, rrggbb.size());
+  rgbrgb.resize(rrggbb.size());
+  const unsigned char* in = rrggbb.data();
+  interleave(in + (swap ? 2 * planeSz : 0), in + planeSz, in + (swap ? 0 : 2 * planeSz), rgbrgb.data(),
+             planeSz);
+}
+
+void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector<unsigned char>& rrggbb,
+                           bool swap) {
+  const size_t planeSz = rgbrgb.size() / 3;
+  CHECK_EQ(planeSz * 3, rgbrgb.size());
+  rrggbb.resize(rgbrgb.size());
+  unsigned char* out = rrggbb.data();
+  deinterleave(rgbrgb.data(), out + (swap ? 2 * planeSz : 0), out + planeSz, out + (swap ? 0 : 2 * planeSz),
+               planeSz);
 }
 
 void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector<unsigned char>& rr,
@@ -236,55 +246,43 @@ void convert_rgbrgb2rrggbb(const std::vector<unsigned char>& rgbrgb, std::vector
   rr.resize(planeSz);
   gg.resize(planeSz);
   bb.resize(planeSz);
-  const unsigned char* in = rgbrgb.data();
-  for (size_t i = 0; i < planeSz; ++i) {
-    rr[i] = in[3 * i];
-    gg[i] = in[3 * i + 1];
-    bb[i] = in[3 * i + 2];
-  }
+  deinterleave(rgbrgb.data(), rr.data(), gg.data(), bb.data(), planeSz);
 }
 
 namespace {
 
-size_t whole_planes(const std::vector<unsigned char>& src, int width, int height) {
-  if (width <= 0 || height <= 0) return 0;
-  return src.size() / width / height;
+// Rotates every whole plane of `src` by 90 degrees. Output row r of a plane is input column x read
+// bottom-up (clockwise, x = r) or top-down (anticlockwise, x = width - 1 - r).
+template <bool kClockwise>
+std::shared_ptr<std::vector<unsigned char>> rotate_planes(const std::vector<unsigned char>& src, int width,
+                                                          int height) {
+  auto out = std::make_shared<std::vector<unsigned char>>(src.size());
+  if (width <= 0 || height <= 0) return out;
+  const size_t planes = src.size() / width / height;
+  const size_t planeSz = static_cast<size_t>(width) * height;
+  for (size_t p = 0; p < planes; ++p) {
+    const unsigned char* in = src.data() + p * planeSz;
+    unsigned char* o = out->data() + p * planeSz;
+    for (int x = 0; x < width; ++x) {
+      unsigned char* orow = o + static_cast<size_t>(kClockwise ? x : width - 1 - x) * height;
+      for (int y = 0; y < height; ++y) {
+        orow[y] = in[static_cast<size_t>(kClockwise ? height - 1 - y : y) * width + x];
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace
 
 std::shared_ptr<std::vector<unsigned char>> rotate_90_clockwise(const std::vector<unsigned char>& src,
                                                                 int width, int height) {
-  auto out = std::make_shared<std::vector<unsigned char>>(src.size());
-  const size_t planes = whole_planes(src, width, height);
-  const size_t planeSz = planes ? static_cast<size_t>(width) * height : 0;
-  for (size_t p = 0; p < planes; ++p) {
-    const unsigned char* in = src.data() + p * planeSz;
-    unsigned char* o = out->data() + p * planeSz;
-    // Output row x is input column x read bottom-up.
-    for (int x = 0; x < width; ++x) {
-      unsigned char* orow = o + static_cast<size_t>(x) * height;
-      for (int y = 0; y < height; ++y) orow[y] = in[static_cast<size_t>(height - 1 - y) * width + x];
-    }
-  }
-  return out;
+  return rotate_planes<true>(src, width, height);
 }
 
 std::shared_ptr<std::vector<unsigned char>> rotate_90_anticlockwise(const std::vector<unsigned char>& src,
                                                                     int width, int height) {
-  auto out = std::make_shared<std::vector<unsigned char>>(src.size());
-  const size_t planes = whole_planes(src, width, height);
-  const size_t planeSz = planes ? static_cast<size_t>(width) * height : 0;
-  for (size_t p = 0; p < planes; ++p) {
-    const unsigned char* in = src.data() + p * planeSz;
-    unsigned char* o = out->data() + p * planeSz;
-    // Output row width - 1 - x is input column x read top-down.
-    for (int x = 0; x < width; ++x) {
-      unsigned char* orow = o + static_cast<size_t>(width - 1 - x) * height;
-      for (int y = 0; y < height; ++y) orow[y] = in[static_cast<size_t>(y) * width + x];
-    }
-  }
-  return out;
+  return rotate_planes<false>(src, width, height);
 }
 
 void roi_resize_planes(int planes, const std::vector<unsigned char>& in, int width, int height,
