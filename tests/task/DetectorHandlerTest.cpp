@@ -142,6 +142,20 @@ TEST(DetArgDeathTest, InconsistentOrInvalidHeadsAreFatal) {
                lit("Check failed: locNum == 4 (3 vs. 4)"));
 }
 
+// Prior [0.25, 0.25, 0.75, 0.75], variances that are powers of two, so that flat boxes come out exact.
+TEST(DetArgTest, DecodesFlatBoxesAndGivesTheZeroBoxForAnInvertedOne) {
+  const std::string vars = R"("vars": [0.5, 0.25, 2, 4])";
+  DetArg centre("H", json(head(vars))), corner("H", json(head(vars + R"(, "encodeByCenterSize": [0])")));
+  // Centre (0.5 + 0.5 x 0.5 x 0.5, 0.5 - 0.5 x 0.5 x 0.25), width 0.5 x 1.5, height 0.5 x exp(-4000) = 0.
+  const float flatCentre[4] = {0.5f, -0.5f, std::log(1.5f) / 2, -1000},
+              flatCorner[4] = {0.25f, 1, -0.125f, -0.0625f};
+  const float inverted[4] = {0, 0, -1, 0};  // x2 = 0.75 - 2 < x1
+  expect_sboxes({{0, centre.decode_box(0, 0, 0, 0, flatCentre, 4)},
+                 {0, corner.decode_box(0, 0, 0, 0, flatCorner, 4)},
+                 {0, corner.decode_box(0, 0, 0, 0, inverted, 4)}},
+                "0 0.25 0.4375 1 0.4375, 0 0.375 0.5 0.5 0.5, 0 0 0 0 0");
+}
+
 TEST(NmsArgTest, SingleModeReplicatesScalarsOverTheLabels) {
   const std::string s = R"("maxRoisPerCls": 5, "nmsThreshold": 0.4, "sizeThreshold": 0.01, "useVoting": 1,
       "votThreshold": 0.6})";
@@ -164,6 +178,8 @@ TEST(DetectorHandlerDeathTest, ConfigurationErrorsAreFatal) {
                lit("Check failed: nms_labels == labels_found.size()  NMS arg length invalid."));
   EXPECT_DEATH(handler("\"HEAD_X\": " + head(), labels, nms2),
                lit("Check failed: it != mapName2DetType.end() cannot recognize HEAD_X"));
+  EXPECT_DEATH(handler(headA(), R"("0": ["person", "face"])", "1|0|0|0|0"),
+               lit("Check failed: ! (exactOneValue && value.size() != 1) MapLabel2Category/0: "));
   const std::string lists[] = {"nmsThresholds", "sizeThresholds", "useVoting", "votThreshold"};
   for (const std::string& shortList : lists) {
     std::string cfg = R"({"maxRoisPerCls": [1, 2])";
@@ -281,7 +297,7 @@ TEST(DetectorHandlerTest, SuppressesVotesCapsAndFilters) {
       {"cap 2 of 3", "2|0.5|0|0|0", "0.7 0.7 0.7 0.8 0.8, 0.9 0 0 0.1 0.1, 0.8 0.5 0.5 0.6 0.6",
        "0.9 0 0 0.1 0.1, 0.8 0.5 0.5 0.6 0.6"},
       {"area at the size threshold is output; one below does not use up the cap", "1|0.5|0.125|0|0",
-       "0.9 0 0 0.1 0.1, 0.8 0 0 0.25 0.5, 0.7 0.5 0.5 1 1", "0.8 0 0 0.25 0.5"}};
+       "0.9 0 0.5 0.2 0.6, 0.8 0 0.25 0.25 0.75, 0.7 0.5 0.5 1 1", "0.8 0 0.25 0.25 0.75"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     auto out = handler(headA(), R"("0": "person")", row.nms)->nms_output({{0, sboxes(row.in)}});

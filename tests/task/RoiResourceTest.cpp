@@ -77,37 +77,21 @@ TEST(MarkedFaceRoiTest, AsymmetryIsRelativeToTheBoxSize) {
 // whose dot product (one side mirrored) is 0.12: 0.12 / 0.125 x 0.5 = 0.48. second: the nose height
 // over the eye-to-mouth distance r: 1.25 r up to 0.4, 1 up to 0.6, then falling to 0 at 1.
 TEST(MarkedFaceRoiTest, AlignDegreeScoresPairsAndNoseHeight) {
-  const struct {
-    const char* name;
-    std::vector<Point<float>> points;
-    float first, second;
-  } rows[] = {
-      {"frontal, r 0.5", {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.55f}, {0.35f, 0.8f}, {0.65f, 0.8f}}, 1, 1},
-      {"r 0.2", {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.4f}, {0.35f, 0.8f}, {0.65f, 0.8f}}, 1, 0.5f},
-      {"r 0.8", {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.7f}, {0.35f, 0.8f}, {0.65f, 0.8f}}, 1, 0.5f},
-      {"r 1.2", {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.9f}, {0.35f, 0.8f}, {0.65f, 0.8f}}, 1, 0},
-      {"r 0", {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.3f}, {0.35f, 0.8f}, {0.65f, 0.8f}}, 1, 0},
-      {"left eye farther",
-       {{0.1f, 0.2f}, {0.65f, 0.3f}, {0.5f, 0.5f}, {0.35f, 0.8f}, {0.65f, 0.8f}},
-       0.48f,
-       1},
-      {"right eye farther",
-       {{0.35f, 0.3f}, {0.9f, 0.2f}, {0.5f, 0.5f}, {0.35f, 0.8f}, {0.65f, 0.8f}},
-       0.48f,
-       1},
-      {"left mouth farther",
-       {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.5f}, {0.1f, 0.8f}, {0.65f, 0.7f}},
-       0.48f,
-       1},
-      {"right mouth farther",
-       {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.5f}, {0.35f, 0.7f}, {0.9f, 0.8f}},
-       0.48f,
-       1}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    auto a = face(row.points).alignDegree();
-    EXPECT_NEAR(a.first, row.first, 1e-5);
-    EXPECT_NEAR(a.second, row.second, 1e-5);
+  const float rows[][12] = {
+      // p0 (left eye), p1, p2 (nose), p3 (left mouth corner), p4; first, second
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.55f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 1},      // frontal, r 0.5
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.4f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0.5f},    // r 0.2
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.7f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0.5f},    // r 0.8
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.9f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0},       // r 1.2
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.3f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0},       // r 0
+      {0.1f, 0.2f, 0.65f, 0.3f, 0.5f, 0.5f, 0.35f, 0.8f, 0.65f, 0.8f, 0.48f, 1},  // left eye farther
+      {0.35f, 0.3f, 0.9f, 0.2f, 0.5f, 0.5f, 0.35f, 0.8f, 0.65f, 0.8f, 0.48f, 1},  // right eye farther
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.5f, 0.1f, 0.8f, 0.65f, 0.7f, 0.48f, 1},    // left mouth corner farther
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.5f, 0.35f, 0.7f, 0.9f, 0.8f, 0.48f, 1}};  // right mouth corner farther
+  for (const auto& r : rows) {
+    auto a = face({{r[0], r[1]}, {r[2], r[3]}, {r[4], r[5]}, {r[6], r[7]}, {r[8], r[9]}}).alignDegree();
+    EXPECT_NEAR(a.first, r[10], 1e-5) << "row " << &r - rows;
+    EXPECT_NEAR(a.second, r[11], 1e-5) << "row " << &r - rows;
   }
 }
 
