@@ -100,10 +100,7 @@ void expect_sboxes(const std::vector<ScoredBBox<float>>& got, const std::string&
 struct Tensor16 {
   Tensor16(int H, int W, int channels, int stride, float scale, int64_t zeroPoint, short fill,
            unsigned long long id)
-      : W(W),
-        stride(stride),
-        mem(std::make_shared<MmzMemory>(H * W * stride * 2)),
-        data(reinterpret_cast<short*>(mem->data())) {
+      : W(W), stride(stride), mem(std::make_shared<MmzMemory>(H * W * stride * 2)) {
     auto info = std::make_shared<KAVO_MODEL_BLOB_INFO_S>();
     info->enBlobType = MI_IPU_FORMAT_INT16;
     info->u32ShapeVec = {1, uint32_t(H), uint32_t(W), uint32_t(channels)};
@@ -111,14 +108,15 @@ struct Tensor16 {
     info->u32AlignedBufSize = mem->capacity();
     info->fScalar = scale;
     info->s64ZeroPoint = zeroPoint;
-    info->pVirAddr = data;
-    std::fill_n(data, H * W * stride, fill);
+    info->pVirAddr = mem->data();
+    std::fill_n(&at(0, 0, 0), H * W * stride, fill);
     blob = std::make_shared<BlobSSCInt16>(info, id, "tensor");
   }
-  short& at(int row, int col, int ch) { return data[(row * W + col) * stride + ch]; }
+  short& at(int row, int col, int ch) {
+    return reinterpret_cast<short*>(mem->data())[(row * W + col) * stride + ch];
+  }
   int W, stride;
   std::shared_ptr<MmzMemory> mem;
-  short* data;
   std::shared_ptr<BlobSSCInt16> blob;
 };
 
