@@ -152,6 +152,10 @@ TEST(DetArgTest, DecodesFlatBoxesAndGivesTheZeroBoxForAnInvertedOne) {
                  {0, corner.decode_box(0, 0, 0, 0, flatCorner, 4)},
                  {0, corner.decode_box(0, 0, 0, 0, inverted, 4)}},
                 "0 0.25 0.4375 1 0.4375, 0 0.375 0.5 0.5 0.5, 0 0 0 0 0");
+  // A zero-width prior times an overflowing size factor is not a number: no box either.
+  const float huge[4] = {0, 0, 1000, 0};
+  BoundBox<float> box;
+  EXPECT_FALSE(DetArg("H", json(head(R"("priorBoxWidthss": [0])"))).try_decode_box(0, 0, 0, 0, huge, &box));
 }
 
 TEST(NmsArgTest, SingleModeReplicatesScalarsOverTheLabels) {
