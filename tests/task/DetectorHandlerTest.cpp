@@ -270,6 +270,9 @@ TEST(DetectorHandlerDeathTest, TensorsMustBePresentInt16AndOfTheRequiredShape) {
   EXPECT_DEATH(
       h->proposals({{kConfA, conf.blob}, {kLocA, wrong.blob}}),
       lit("Check failed: loc_shape_required[i] == loc_shape_resource[i] , detType = HEAD_A, shape_id = 3"));
+  EXPECT_DEATH(handler(headA(), R"("0": "person")", "1|0|0|0|0", {{2, {kConfA, kLocA}}})
+                   ->proposals({{kConfA, conf.blob}, {kLocA, wrong.blob}}),
+               lit("Check failed: mapDetType2Args_.find(detType) != mapDetType2Args_.end()"));
   EXPECT_DEATH(handler(headA(), R"("0": "person")", "1|0|0|0|0", {})->proposals({}),
                lit("Check failed: not mapDetInfo_.empty()"));
 }
