@@ -241,22 +241,37 @@ DetArg::DetArg(const std::string& name, const std::shared_ptr<const ParamCfg>& c
     confThresholds_.push_back(cfg->select_multi<float>(key, true, {}));
   }
 
-  CHECK(numPriors_.size() == boxShared_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == encodeByCenterSize_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == numClasses_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == targetLabels_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == confThresholds_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == priorBoxWidthss_.size()) << " for " << name_;
-  CHECK(numPriors_.size() == priorBoxHeightss_.size()) << " for " << name_;
+  CHECK(numPriors_.size() == boxShared_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == encodeByCenterSize_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == numClasses_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == targetLabels_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == confThresholds_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == priorBoxWidthss_.size()) << "for " << name_;
+  CHECK(numPriors_.size() == priorBoxHeightss_.size()) << "for " << name_;
   for (size_t i = 0; i < numPriors_.size(); ++i) {
-    CHECK(numClasses_[i] == (int)targetLabels_[i].size()) << " for " << name_ << ", group " << i;
-    CHECK(numClasses_[i] == (int)confThresholds_[i].size()) << " for " << name_ << ", group " << i;
+    CHECK(numClasses_[i] == (int)targetLabels_[i].size()) << "for " << name_ << ", group " << i;
+    CHECK(numClasses_[i] == (int)confThresholds_[i].size()) << "for " << name_ << ", group " << i;
   }
   for (size_t i = 0; i < numPriors_.size(); ++i) {
-    CHECK(numPriors_[i] == (int)priorBoxWidthss_[i].size()) << " for " << name_ << ", group " << i;
-    CHECK(numPriors_[i] == (int)priorBoxHeightss_[i].size()) << " for " << name_ << ", group " << i;
+    CHECK(numPriors_[i] == (int)priorBoxWidthss_[i].size()) << "for " << name_ << ", group " << i;
+    CHECK(numPriors_[i] == (int)priorBoxHeightss_[i].size()) << "for " << name_ << ", group " << i;
   }
-  CHECK(vars_.size() == 4u) << " for " << name_;
+  CHECK(vars_.size() == 4u) << "for " << name_;
+  // A negative or non-finite prior size makes an inverted or meaningless prior box, and a negative or
+  // non-finite variance scales every offset into nonsense; both come from the configuration, so they
+  // stop the process here rather than at the first proposal of a running pipeline.
+  for (size_t i = 0; i < numPriors_.size(); ++i) {
+    for (size_t j = 0; j < priorBoxWidthss_[i].size(); ++j) {
+      CHECK(std::isfinite(priorBoxWidthss_[i][j]) && priorBoxWidthss_[i][j] >= 0)
+          << "for " << name_ << ", group " << i << ", prior " << j << ": " << priorBoxWidthss_[i][j];
+      CHECK(std::isfinite(priorBoxHeightss_[i][j]) && priorBoxHeightss_[i][j] >= 0)
+          << "for " << name_ << ", group " << i << ", prior " << j << ": " << priorBoxHeightss_[i][j];
+    }
+  }
+  for (size_t i = 0; i < vars_.size(); ++i) {
+    CHECK(std::isfinite(vars_[i]) && vars_[i] >= 0)
+        << "for " << name_ << ", variance " << i << ": " << vars_[i];
+  }
 
   int L = 0;
   int C = 0;

@@ -26,7 +26,8 @@ class ParamCfg;
 // Immutable after construction (but for a counter of skipped proposals); thread-safe.
 class DetArg {
  public:
-  // Reads and checks the head configuration; any inconsistency is fatal.
+  // Reads and checks the head configuration; any inconsistency, and any prior size or variance that
+  // is negative or not finite, is fatal.
   DetArg(const std::string& name, const std::shared_ptr<const ParamCfg>& cfg);
 
   // The prior box of one cell, clipped to [0, 1].

@@ -1,4 +1,5 @@
-// ROI resources: put/push/get semantics, recycling, producers, face printing and face quality.
+// ROI resources: put/push/get semantics, recycling and producers, concurrent fill and read; face
+// printing and the two face-quality measures.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -7,187 +8,105 @@
 
 namespace {
 
-ScoredBBox<float> sbox(float score, float x1, float y1, float x2, float y2) {
-  ScoredBBox<float> sb;
-  sb.score = score;
-  sb.box = BoundBox<float>(x1, y1, x2, y2);
-  return sb;
-}
+const ScoredBBox<float> kA{0.9f, {0, 0, 0.5f, 0.5f}}, kB{0.8f, {0.1f, 0.1f, 0.2f, 0.2f}};
 
-TEST(DetectorRoisTest, PutReplacesListsOfGivenKeysOnly) {
-  DetectorClassRois rois;
-  rois.put({{1, {sbox(0.9f, 0, 0, 0.5f, 0.5f)}}, {2, {sbox(0.8f, 0.1f, 0.1f, 0.2f, 0.2f)}}});
-  rois.put({{1, {sbox(0.7f, 0, 0, 1, 1), sbox(0.6f, 0, 0, 1, 1)}}});
-  auto m = rois.get();
-  ASSERT_EQ(m.size(), 2u);
-  ASSERT_EQ(m[1].size(), 2u);
-  EXPECT_FLOAT_EQ(m[1][0].score, 0.7f);
-  ASSERT_EQ(m[2].size(), 1u) << "key 2 untouched";
-  EXPECT_FLOAT_EQ(m[2][0].score, 0.8f);
-}
-
-TEST(DetectorRoisTest, PutWithEmptyListClearsThatKey) {
-  DetectorClassRois rois;
-  rois.put({{4, {sbox(0.9f, 0, 0, 0.5f, 0.5f)}}});
-  rois.put({{4, {}}});
-  auto m = rois.get();
-  ASSERT_EQ(m.count(4), 1u);
-  EXPECT_TRUE(m[4].empty());
-}
-
-TEST(DetectorRoisTest, PushAppendsAndCreatesKeysForEmptyLists) {
+TEST(DetectorRoisTest, PutReplacesPushAppendsCleanEmpties) {
   DetectorPartRois rois;
-  rois.push({{1, {sbox(0.9f, 0, 0, 0.5f, 0.5f)}}});
-  rois.push({{1, {sbox(0.5f, 0, 0, 0.2f, 0.2f)}}, {8, {}}});
-  auto m = rois.get();
-  ASSERT_EQ(m.size(), 2u);
-  ASSERT_EQ(m[1].size(), 2u);
-  EXPECT_FLOAT_EQ(m[1][0].score, 0.9f);
-  EXPECT_FLOAT_EQ(m[1][1].score, 0.5f);
-  EXPECT_TRUE(m[8].empty());
-}
-
-TEST(DetectorRoisTest, CleanContentEmptiesTheMap) {
-  DetectorClassRois rois;
-  rois.push({{1, {sbox(0.9f, 0, 0, 0.5f, 0.5f)}}});
+  rois.put({{1, {kA}}, {2, {kB}}, {3, {kA}}});
+  rois.put({{1, {kB, kB}}, {3, {}}});  // replaces 1, clears 3, leaves 2
+  rois.push({{2, {kA}}, {4, {}}});     // appends to 2, creates 4
+  EXPECT_EQ(rois.get(), (MapRoiCategory2Boxes{{1, {kB, kB}}, {2, {kB, kA}}, {3, {}}, {4, {}}}));
   rois.clean_content();
   EXPECT_TRUE(rois.get().empty());
 }
 
-TEST(DetectorRoisTest, ProducersMakeDistinctEmptyResourcesOfTheirKind) {
-  auto produce = DetectorClassRois::producer();
-  auto a = produce();
-  auto b = produce();
-  EXPECT_NE(a, b);
-  EXPECT_EQ(a->resId(), 8u);
-  EXPECT_EQ(a->resName(), "RESOURCE_DETECTOR_CLASS_ROIS");
-  EXPECT_TRUE(std::dynamic_pointer_cast<DetectorClassRois>(a)->get().empty());
-  auto part = DetectorPartRois::producer()();
-  EXPECT_EQ(part->resId(), 16u);
-  EXPECT_EQ(part->resName(), "RESOURCE_DETECTOR_PART_ROIS");
-  EXPECT_EQ(nullptr, std::dynamic_pointer_cast<DetectorClassRois>(part)) << "two separate kinds";
-  auto tracker = TrackerRois::producer()();
-  EXPECT_EQ(tracker->resId(), 32u);
-  EXPECT_EQ(tracker->resName(), "RESOURCE_TRACKER_ROIS");
-  auto faces = MarkedFaceRois::producer()();
-  EXPECT_EQ(faces->resId(), 64u);
-  EXPECT_EQ(faces->resName(), "RESOURCE_MARKED_FACE_ROIS");
-  EXPECT_EQ(faces->print(), "\nMarkedFaceRois size = 0");
-}
-
-TEST(DetectorRoisTest, ReaderSeesWholeListsWhileWriterPushes) {
+TEST(DetectorRoisTest, ReaderSeesWholePushesWhileAWriterFills) {
   DetectorClassRois rois;
-  constexpr int kPushes = 200;
   std::thread writer([&] {
-    for (int i = 0; i < kPushes; ++i) rois.push({{1, {sbox(0.5f, 0, 0, 1, 1), sbox(0.4f, 0, 0, 1, 1)}}});
+    for (int i = 0; i < 200; ++i) rois.push({{1, {kA, kB}}});
   });
-  size_t last = 0;
-  for (int i = 0; i < kPushes; ++i) {
-    auto m = rois.get();
-    size_t n = m.count(1) ? m[1].size() : 0;
-    EXPECT_EQ(n % 2, 0u) << "pairs are pushed atomically";
-    EXPECT_GE(n, last);
-    last = n;
+  for (size_t i = 0, last = 0, n; i < 200; ++i, last = n) {
+    n = rois.get()[1].size();
+    EXPECT_TRUE(n % 2 == 0 && n >= last) << n << " after " << last;
   }
   writer.join();
-  EXPECT_EQ(rois.get()[1].size(), 2u * kPushes);
+  EXPECT_EQ(rois.get()[1].size(), 400u);
 }
 
-TEST(TrackerRoisTest, CleanContentRestoresEmptyValues) {
+TEST(RoiResourcesTest, ProducersMakeNewResourcesOfTheirKindAndCleaningEmptiesThem) {
+  const std::tuple<std::function<std::shared_ptr<ResourceBase>()>, unsigned long long, std::string> rows[] = {
+      {DetectorClassRois::producer(), 8, "RESOURCE_DETECTOR_CLASS_ROIS"},
+      {DetectorPartRois::producer(), 16, "RESOURCE_DETECTOR_PART_ROIS"},
+      {TrackerRois::producer(), 32, "RESOURCE_TRACKER_ROIS"},
+      {MarkedFaceRois::producer(), 64, "RESOURCE_MARKED_FACE_ROIS"}};
+  for (const auto& [produce, id, name] : rows) {
+    auto r = produce();
+    EXPECT_NE(r, produce());
+    EXPECT_EQ(std::make_pair(r->resId(), r->resName()), std::make_pair(id, name));
+  }
+  EXPECT_EQ(nullptr, std::dynamic_pointer_cast<DetectorClassRois>(DetectorPartRois::producer()()));
   TrackerRois t;
-  t.flag_ = true;
-  t.tag_ = 77;
-  t.box_ = BoundBox<float>(0.1f, 0.2f, 0.3f, 0.4f);
-  t.count_ = 5;
+  t.flag_ = true, t.tag_ = 77, t.box_ = BoundBox<float>(0.1f, 0.2f, 0.3f, 0.4f), t.count_ = 5;
   t.clean_content();
-  EXPECT_FALSE(t.flag_);
-  EXPECT_EQ(t.tag_, 0u);
-  EXPECT_EQ(t.box_.vec(true), (std::vector<float>{0, 0, 1, 1}));
-  EXPECT_EQ(t.count_, 0);
+  EXPECT_TRUE(!t.flag_ && t.tag_ == 0 && t.count_ == 0 &&
+              t.box_.vec(true) == std::vector<float>({0, 0, 1, 1}));
 }
 
-// A frontal face: eyes at y 0.3, mouth corners at y 0.8, nose on the axis x = 0.5 at the height that
-// gives the nose ratio r = |nose - eyes| / |eyes - mouth|.
-MarkedFaceRois::MarkedFaceRoi frontal_face(float r) {
-  MarkedFaceRois::MarkedFaceRoi face;
-  face.faceRoi = BoundBox<float>(0.2f, 0.1f, 0.8f, 0.9f);
-  face.facePoints = {{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.3f + 0.5f * r}, {0.35f, 0.8f}, {0.65f, 0.8f}};
-  return face;
-}
-
-TEST(MarkedFaceRoiTest, SymmetricFaceHasNoAsymmetry) {
-  auto d = frontal_face(0.5f).asymmetryDegree();
-  EXPECT_NEAR(d.first, 0.0f, 1e-6);
-  EXPECT_NEAR(d.second, 0.0f, 1e-6);
+MarkedFaceRois::MarkedFaceRoi face(std::vector<Point<float>> points) {
+  MarkedFaceRois::MarkedFaceRoi f;
+  f.faceRoi = BoundBox<float>(0.2f, 0.1f, 0.8f, 0.9f);
+  f.facePoints = std::move(points);
+  return f;
 }
 
 TEST(MarkedFaceRoiTest, AsymmetryIsRelativeToTheBoxSize) {
-  auto face = frontal_face(0.5f);
-  face.facePoints[2].x = 0.53f;  // mirrored nose at 0.47: |0.53 - 0.47| = 0.06 over width 0.6
-  face.facePoints[0].y = 0.38f;  // eye pair differs by 0.08 twice: 0.16 over height 0.8
-  auto d = face.asymmetryDegree();
+  auto sym =
+      face({{0.3f, 0.3f}, {0.7f, 0.3f}, {0.5f, 0.55f}, {0.35f, 0.8f}, {0.65f, 0.8f}}).asymmetryDegree();
+  EXPECT_NEAR(sym.first + sym.second, 0.0f, 1e-6);
+  // The nose's mirror is at 0.47: 0.06 over width 0.6; the eyes differ by 0.08, twice, over height 0.8.
+  auto d =
+      face({{0.3f, 0.38f}, {0.7f, 0.3f}, {0.53f, 0.55f}, {0.35f, 0.8f}, {0.65f, 0.8f}}).asymmetryDegree();
   EXPECT_NEAR(d.first, 0.1f, 1e-5);
   EXPECT_NEAR(d.second, 0.2f, 1e-5);
+  EXPECT_EQ(face({{0.3f, 0.3f}}).asymmetryDegree(), std::make_pair(0.0f, 0.0f)) << "not five landmarks";
+  EXPECT_EQ(face({}).alignDegree(), std::make_pair(0.0f, 0.0f));
 }
 
-TEST(MarkedFaceRoiTest, NoseScoreFollowsItsRatio) {
-  struct Row {
-    const char* name;
-    float r;
-    float second;
-  } rows[] = {{"r 0.5 inside the plateau", 0.5f, 1.0f},
-              {"r 0.2 rising", 0.2f, 0.5f},
-              {"r 0.8 falling", 0.8f, 0.5f},
-              {"r 1.2 beyond", 1.2f, 0.0f},
-              {"r 0 at the eyes", 0.0f, 0.0f}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    auto a = frontal_face(row.r).alignDegree();
-    EXPECT_NEAR(a.first, 1.0f, 1e-5) << "symmetric eyes and mouth";
-    EXPECT_NEAR(a.second, row.second, 1e-4);
+// first: the worse of the eye and mouth pairs, each the cosine between one side and the mirror of the
+// other times the ratio of the shorter to the longer side. An uneven pair here has sides 0.5 and 0.25
+// whose dot product (one side mirrored) is 0.12: 0.12 / 0.125 x 0.5 = 0.48. second: the nose height
+// over the eye-to-mouth distance r: 1.25 r up to 0.4, 1 up to 0.6, then falling to 0 at 1.
+TEST(MarkedFaceRoiTest, AlignDegreeScoresPairsAndNoseHeight) {
+  const float rows[][12] = {
+      // p0 (left eye), p1, p2 (nose), p3 (left mouth corner), p4; first, second
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.55f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 1},      // frontal, r 0.5
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.4f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0.5f},    // r 0.2
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.7f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0.5f},    // r 0.8
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.9f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0},       // r 1.2
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.3f, 0.35f, 0.8f, 0.65f, 0.8f, 1, 0},       // r 0
+      {0.1f, 0.2f, 0.65f, 0.3f, 0.5f, 0.5f, 0.35f, 0.8f, 0.65f, 0.8f, 0.48f, 1},  // left eye farther
+      {0.35f, 0.3f, 0.9f, 0.2f, 0.5f, 0.5f, 0.35f, 0.8f, 0.65f, 0.8f, 0.48f, 1},  // right eye farther
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.5f, 0.1f, 0.8f, 0.65f, 0.7f, 0.48f, 1},    // left mouth corner farther
+      {0.3f, 0.3f, 0.7f, 0.3f, 0.5f, 0.5f, 0.35f, 0.7f, 0.9f, 0.8f, 0.48f, 1}};  // right mouth corner farther
+  for (const auto& r : rows) {
+    auto a = face({{r[0], r[1]}, {r[2], r[3]}, {r[4], r[5]}, {r[6], r[7]}, {r[8], r[9]}}).alignDegree();
+    EXPECT_NEAR(a.first, r[10], 1e-5) << "row " << &r - rows;
+    EXPECT_NEAR(a.second, r[11], 1e-5) << "row " << &r - rows;
   }
 }
 
-TEST(MarkedFaceRoiTest, TurnedFaceLowersPairingScore) {
-  auto face = frontal_face(0.5f);
-  // Eyes at distances 0.2 and 0.4 from the nose, both horizontal: cosine 1, ratio 0.5.
-  face.facePoints = {{0.3f, 0.55f}, {0.9f, 0.55f}, {0.5f, 0.55f}, {0.35f, 0.8f}, {0.65f, 0.8f}};
-  auto a = face.alignDegree();
-  EXPECT_NEAR(a.first, 0.5f, 1e-5);
-}
-
-TEST(MarkedFaceRoiTest, FaceWithoutFiveLandmarksScoresZero) {
-  auto face = frontal_face(0.5f);
-  face.facePoints.pop_back();
-  EXPECT_EQ(face.asymmetryDegree(), std::make_pair(0.0f, 0.0f));
-  EXPECT_EQ(face.alignDegree(), std::make_pair(0.0f, 0.0f));
-  face.facePoints.clear();
-  EXPECT_EQ(face.alignDegree(), std::make_pair(0.0f, 0.0f));
-}
-
-TEST(MarkedFaceRoisTest, PrintListsFacesWithPoints) {
-  MarkedFaceRois rois;
-  MarkedFaceRois::MarkedFaceRoi face;
-  face.faceRoi = BoundBox<float>(0.25f, 0.5f, 0.75f, 1.0f);
-  face.facePoints = {{0.5f, 0.25f}, {1.0f, 0.125f}};
-  rois.faces.push_back(face);
-  EXPECT_EQ(rois.print(), "\nMarkedFaceRois size = 1\nfaceRoi: " + face.faceRoi.print(false) +
-                              "\nfacePoints: (0.500000, 0.250000)(1.000000, 0.125000)");
-}
-
-TEST(MarkedFaceRoisTest, CleanContentReleasesFacesAndTheirObjects) {
+TEST(MarkedFaceRoisTest, PrintListsFacesAndCleaningReleasesTheirObjects) {
   MarkedFaceRois rois;
   auto owned = std::make_shared<int>(3);
-  MarkedFaceRois::MarkedFaceRoi face;
-  face.payload = owned;
-  rois.faces.push_back(face);
-  face.payload.reset();
+  rois.faces.push_back(face({{0.5f, 0.25f}, {1.0f, 0.125f}}));
+  rois.faces[0].payload = owned;
+  EXPECT_EQ(rois.print(), "\nMarkedFaceRois size = 1\nfaceRoi: " + rois.faces[0].faceRoi.print(false) +
+                              "\nfacePoints: (0.500000, 0.250000)(1.000000, 0.125000)");
   std::weak_ptr<int> watch = owned;
   owned.reset();
-  EXPECT_FALSE(watch.expired());
   rois.clean_content();
-  EXPECT_TRUE(rois.faces.empty());
-  EXPECT_TRUE(watch.expired());
+  EXPECT_TRUE(rois.faces.empty() && watch.expired());
+  EXPECT_EQ(rois.print(), "\nMarkedFaceRois size = 0");
 }
 
 }  // namespace

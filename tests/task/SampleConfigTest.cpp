@@ -7,17 +7,12 @@
 #include "kbase/Database.h"
 #include "task/DetectorHandler.h"
 
-namespace {
-
 TEST(SampleConfigTest, DetectorSectionBuildsAHandlerWithItsCategories) {
   setenv("KAVO_CONFIG", KAVO_CONFIG_FILE, 1);
-  auto view = std::make_shared<ParamCfg>(singleton_ParamCfg(), "Detector/");
-  DetectorHandler handler(view, {{"HEAD_SSD_38", 1}}, {{1, {2, 4}}});
+  DetectorHandler handler(std::make_shared<ParamCfg>(singleton_ParamCfg(), "Detector/"), {{"HEAD_SSD_38", 1}},
+                          {{1, {2, 4}}});
   auto categories = singleton_EnumStore()->get("ROICATEGORY");
   EXPECT_EQ(handler.mapLabel2Category().at(0), categories->convert("ROICATEGORY_DET_person", "none"));
   EXPECT_EQ(handler.mapLabel2Category().at(2), categories->convert("ROICATEGORY_DET_car", "none"));
   EXPECT_EQ(handler.mapDetType2Args().size(), 1u);
-  EXPECT_EQ(singleton_ParamCfg()->select_single("ImageFormat", true, ""), "ImageYuv420sp");
 }
-
-}  // namespace
