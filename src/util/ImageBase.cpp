@@ -96,14 +96,16 @@ class PixelSet {
 // Adds the stamp of the point (x, y) with thickness t on a width x height image: half-sizes
 // rx = min(trunc(t * W), 5) and ry = min(trunc(t * H), 5); offsets -r .. r - 1 in each direction,
 // each pixel at trunc((x + dx / W) * W), trunc((y + dy / H) * H), skipped outside the image.
-// Positions are computed in double so that offsets of whole pixels land on whole pixels.
+// The half-sizes are float arithmetic, as the thickness is a float: 0.01f * 100 is 1 in float but
+// 0.99999998 in double, which would truncate to 0 and draw nothing. Positions are computed in
+// double so that offsets of whole pixels land on whole pixels.
 void stamp(PixelSet& set, int width, int height, float x, float y, float t) {
   if (!(t > 0.f)) return;
+  const int rx = static_cast<int>(std::min(t * static_cast<float>(width), 5.f));
+  const int ry = static_cast<int>(std::min(t * static_cast<float>(height), 5.f));
+  if (rx <= 0 || ry <= 0) return;
   const double w = width;
   const double h = height;
-  const int rx = static_cast<int>(std::min(static_cast<double>(t) * w, 5.0));
-  const int ry = static_cast<int>(std::min(static_cast<double>(t) * h, 5.0));
-  if (rx <= 0 || ry <= 0) return;
   const double stepX = 1.0 / std::max(width, 1);
   const double stepY = 1.0 / std::max(height, 1);
   // The columns and rows of the stamp, each computed once: trunc toward zero puts anything in
