@@ -1,9 +1,11 @@
 #include "util/ImageBase.h"
 
 #include <glog/logging.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 
 #include "kbase/FileBuffer.h"
@@ -233,4 +235,89 @@ void ImageBase::draw_text(const std::complex<float>& p, const std::string& text,
     x += advance;
   }
   set.for_each([&](int px, int py) { draw_point_raw(px, py, r, g, b); });
+}
+
+bool ImageBase::region_pixels(const BoundBox<float>& box, PixelRect* rect) const {
+  const unsigned int w = width();
+  const unsigned int h = height();
+  if (w == 0 || h == 0) return false;
+  // trunc(v * size) clamped to 0..size-1; NaN fails the first comparison and gives 0.
+  auto corner = [](float v, unsigned int size) {
+    const float p = v * static_cast<float>(size);
+    if (!(p > 0.f)) return 0;
+    if (p >= static_cast<float>(size - 1)) return static_cast<int>(size) - 1;
+    return static_cast<int>(p);
+  };
+  rect->x1 = corner(box.xmin(), w);
+  rect->x2 = corner(box.xmax(), w);
+  rect->y1 = corner(box.ymin(), h);
+  rect->y2 = corner(box.ymax(), h);
+  return rect->x2 > rect->x1 && rect->y2 > rect->y1;
+}
+
+std::vector<BoundBox<float>> ImageBase::context_boxes(const BoundBox<float>& box) {
+  std::vector<BoundBox<float>> boxes(9);
+  const float w = box.width();
+  const float h = box.height();
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      boxes[(dy + 1) * 3 + dx + 1].reset(
+          {box.center_x() + static_cast<float>(dx) * w, box.center_y() + static_cast<float>(dy) * h, w, h},
+          false, false);
+    }
+  }
+  return boxes;
+}
+
+void ImageBase::check_roi_copy(const ImageBase& peer, const std::vector<int>& dstRoi,
+                               const RoiCopyChecks& checks, int align) const {
+  CHECK_EQ(dstRoi.size(), 4u) << "dstRoi is {x, y, w, h}";
+  const long long pw = peer.width();
+  const long long ph = peer.height();
+  // The conditions are the class's own (they name its members); the values are the same.
+  if (!(ph % 2 == 0 && pw % 2 == 0)) {
+    LOG(FATAL) << "Check failed: " << checks.evenSize << " peer w/h=" << pw << "/" << ph;
+  }
+  if (!(ph == dstRoi[3] && pw == dstRoi[2])) {
+    LOG(FATAL) << "Check failed: " << checks.sameSize << " peer w/h=" << pw << "/" << ph
+               << ", roi w/h=" << dstRoi[2] << "/" << dstRoi[3];
+  }
+  if (!(dstRoi[0] + pw < static_cast<long long>(width()))) {
+    LOG(FATAL) << "Check failed: " << checks.insideX << " roi x=" << dstRoi[0] << ", width=" << width();
+  }
+  if (!(dstRoi[1] + ph < static_cast<long long>(height()))) {
+    LOG(FATAL) << "Check failed: " << checks.insideY << " roi y=" << dstRoi[1] << ", height=" << height();
+  }
+  CHECK(dstRoi[0] >= 0 && dstRoi[1] >= 0 && dstRoi[0] % align == 0 && dstRoi[1] % align == 0)
+      << "the window must start at non-negative x and y, multiples of " << align << ": " << dstRoi[0] << "/"
+      << dstRoi[1];
+}
+
+void ImageBase::copy_rows(const unsigned char* src, size_t srcStride, unsigned char* dst, size_t dstStride,
+                          size_t bytes, int rows) {
+  for (int r = 0; r < rows; ++r) std::memcpy(dst + r * dstStride, src + r * srcStride, bytes);
+}
+
+bool ImageBase::jpeg_size_acceptable(int width, int height) {
+  if (width <= kMaxJpegSide && height <= kMaxJpegSide) return true;
+  LOG(ERROR) << "JPEG of " << width << "x" << height << " pixels exceeds the decoding limit of "
+             << kMaxJpegSide << "x" << kMaxJpegSide << ".";
+  return false;
+}
+
+bool read_jpeg_info(const std::vector<unsigned char>& bytes, JpegInfo* info) {
+  tjhandle handle = tjInitDecompress();
+  if (handle == nullptr) return false;
+  int width = 0, height = 0, sampling = -1, colorspace = -1;
+  const bool ok =
+      tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &sampling, &colorspace) == 0;
+  tjDestroy(handle);
+  if (!ok) return false;
+  static const char* const kSampling[] = {"4:4:4", "4:2:2", "4:2:0", "greyscale", "4:4:0", "4:1:1"};
+  static const char* const kColorspace[] = {"RGB", "YCbCr", "greyscale", "CMYK", "YCCK"};
+  info->width = width;
+  info->height = height;
+  info->sampling = sampling >= 0 && sampling < 6 ? kSampling[sampling] : "unknown sampling";
+  info->colorspace = colorspace >= 0 && colorspace < 5 ? kColorspace[colorspace] : "unknown colour space";
+  return true;
 }
