@@ -160,6 +160,7 @@ TEST_F(ImageKindsTest, CopiesByDmaAndByCpuAgree) {
     SCOPED_TRACE(kind.name);
     auto src = kind.mmz(40, 6);  // stride 48
     fill_pattern(*src);
+    EXPECT_EQ(src->produce()->width() + src->produce()->height(), 0u);
     for (int d = 0; d < 6; ++d) {
       auto dst = d < 2 ? kind.mmz(0, 0) : d < 4 ? src->produce() /* stride 64 */ : kind.host(0, 0);
       const bool cpu = d % 2;
