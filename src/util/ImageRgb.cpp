@@ -412,30 +412,26 @@ bool ImageRgb::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
     LOG(ERROR) << "TJ Handle Init Decompression Failed.";
     return false;
   }
+  // Destroys the handle on every return.
+  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);
   int inWidth = 0, inHeight = 0, subsample = 0, colorspace = 0;
   if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inWidth, &inHeight, &subsample, &colorspace) !=
           0 ||
       inWidth <= 0 || inHeight <= 0) {
     LOG(ERROR) << "TJ Parse Header Failed.";
-    tjDestroy(handle);
     return false;
   }
   LOG(WARNING) << "INPUT JPEG: " << inWidth << "/" << inHeight << ", subsample: " << subsample
                << ", colorspace: " << colorspace;
-  if (!jpeg_size_acceptable(inWidth, inHeight)) {
-    tjDestroy(handle);
-    return false;
-  }
+  if (!jpeg_size_acceptable(inWidth, inHeight)) return false;
   const size_t rowBytes = static_cast<size_t>(inWidth) * 3;
   std::unique_ptr<unsigned char[]> rgb(
       new (std::nothrow) unsigned char[rowBytes * static_cast<size_t>(inHeight)]);
   if (!rgb ||
       tjDecompress2(handle, bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight, TJPF_RGB, 0) != 0) {
     LOG(ERROR) << "TJ Parse to RGB Failed.";
-    tjDestroy(handle);
     return false;
   }
-  tjDestroy(handle);
 
   reshape(inWidth, inHeight);
   unsigned char* planes[3] = {plane_data(0), plane_data(1), plane_data(2)};
@@ -455,12 +451,12 @@ std::shared_ptr<std::vector<unsigned char>> ImageRgb::encode_jpg() {
     LOG(ERROR) << "TJ Handle Init Compression Failed.";
     return nullptr;
   }
+  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);  // destroyed on every return
   const unsigned int w = width();
   const unsigned int h = height();
   std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[static_cast<size_t>(w) * h * 3 + 1]);
   if (!rgb) {
     LOG(ERROR) << "JPEG Compression to RGB Failed.";
-    tjDestroy(handle);
     return nullptr;
   }
   for (unsigned int y = 0; y < h; ++y) {
@@ -473,12 +469,10 @@ std::shared_ptr<std::vector<unsigned char>> ImageRgb::encode_jpg() {
   if (tjCompress2(handle, rgb.get(), w, 0, h, TJPF_RGB, &jpeg, &jpegSize, TJSAMP_420, 98, 0) != 0) {
     LOG(ERROR) << "JPEG Compression to RGB Failed.";
     if (jpeg != nullptr) tjFree(jpeg);
-    tjDestroy(handle);
     return nullptr;
   }
   auto out = std::make_shared<std::vector<unsigned char>>(jpeg, jpeg + jpegSize);
   tjFree(jpeg);
-  tjDestroy(handle);
   return out;
 }
 
