@@ -12,12 +12,10 @@
 
 namespace {
 
-// Writes a w x h JPEG (colour of pixel x: a left-to-right ramp) with the given TurboJPEG sampling.
+// Writes a w x h JPEG of noisy colours with the TurboJPEG sampling; "truncated*" keeps half the bytes.
 std::string write_jpeg(int w, int h, int subsamp, const std::string& name) {
   std::vector<unsigned char> rgb;
-  for (int i = 0; i < w * h; ++i)
-    rgb.insert(rgb.end(),
-               {static_cast<unsigned char>(i % w * 4), static_cast<unsigned char>(i * 37 % 251), 200});
+  for (int i = 0; i < w * h; ++i) rgb.insert(rgb.end(), {static_cast<unsigned char>(i * 37 % 251), 90, 200});
   tjhandle handle = tjInitCompress();
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
@@ -56,7 +54,8 @@ TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOth
       {"odd422.jpg", 33, 17, TJSAMP_422, 0, "is a 4:2:2 YCbCr JPEG of 33x17; NV12 decoding takes"},
       {"s440.jpg", 32, 16, TJSAMP_440, 0, "is a 4:4:0 YCbCr JPEG of 32x16;"},
       {"s444.jpg", 31, 15, TJSAMP_444, 0, ""},  // decoded directly: nothing said
-      {"truncated.jpg", 256, 256, TJSAMP_GRAY, 1, "cannot read a JPEG image from " /* path */},
+      {"truncated.jpg", 256, 256, TJSAMP_GRAY, 1,
+       "truncated.jpg: greyscale JPEG of 256x256, whose data is truncated or corrupt\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -66,10 +65,6 @@ TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOth
     EXPECT_NE(err.find(row.says), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), *row.says ? 1 : 0) << err;  // one line, or none
   }
-  std::string err;
-  run_tool("--nv12 " + testing::TempDir() + "/truncated.jpg x.jpg", &err);
-  EXPECT_NE(err.find(": greyscale JPEG of 256x256, whose data is truncated or corrupt\n"), std::string::npos)
-      << err;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageTestUtil.h"
+#include "mi_test.h"
 #include "platform/Mmz.h"
 #include "testing/LogCapture.h"
 
@@ -74,7 +75,9 @@ TEST_F(ImageRgbTest, GrayOfRegionAndContextUseIntegerMeans) {
 TEST_F(ImageRgbTest, IntegSumIsInclusivePerPlane) {
   auto img = mmz_rgb(3, 2);
   fill_rgb(*img, [](int k, int x, int y) { return 1 + x + 3 * y + 10 * k; });
+  MI_TEST_ResetCallLog();
   auto sums = img->rgb_integ_map();
+  EXPECT_EQ(MI_TEST_GetCallCount("MI_SYS_FlushInvCache"), 2u);  // the scratch, before and after the engine
   ASSERT_EQ(sums->shape(), (std::vector<int>{3, 2, static_cast<int>(img->stride())}));
   auto I = [&](int k, int y, int x) { return sums->data[(k * 2 + y) * img->stride() + x]; };
   EXPECT_EQ(I(0, 0, 0), 1u);  // R: 1 2 3 / 4 5 6

@@ -112,7 +112,9 @@ TEST_F(ImageYuv420spTest, GrayStatisticsOnHostAndFromTheInclusiveIntegral) {
   auto platform = mmz_yuv(8, 8);
   fill_yuv(*platform, block, upat);
   EXPECT_EQ(platform->gray_of_context(box), (std::vector<int>{5, 15, 25, 6, 16, 26, 7, 17, 27}));
+  MI_TEST_ResetCallLog();
   auto sums = platform->integ_sum();
+  EXPECT_EQ(MI_TEST_GetCallCount("MI_SYS_FlushInvCache"), 2u);  // the scratch, before and after the engine
   ASSERT_EQ(sums->shape(), (std::vector<int>{1, 8, static_cast<int>(platform->stride())}));
   EXPECT_EQ(sums->data[platform->stride() + 3], 40u);  // rows 0..1, columns 0..3: 0 0 10 10 twice
   platform->reset(100, 100, 100);

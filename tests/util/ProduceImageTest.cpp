@@ -39,7 +39,8 @@ TEST_F(ProduceImageTest, PlatformImagesAlign16ReuseTheirBlobAndRoundToPages) {
   EXPECT_EQ(MmzStatistics::Instance()->allocations(), before + 1);
   EXPECT_EQ(yuv->stride(), 1280u);
   EXPECT_EQ(yuv->get_yuv().image->height, 1080);
-  EXPECT_EQ(yuv->get_yuv().image->phy_capacity, 1384448);  // 1280 * 1080 rounded up to 4096
+  EXPECT_EQ(yuv->get_yuv().image->phy_capacity, 1384448);            // 1280 * 1080 rounded up to 4096
+  EXPECT_EQ(yuv->get_yuv().uv->phy_capacity, 1384448 - 1280 * 720);  // the U,V view: the rest of the block
   auto blob = std::make_shared<MmzBlob>();
   auto rgb = produce_mmz_ImageRgb(0, 0, blob);
   EXPECT_EQ(rgb->phy(), 0u);  // nothing allocated yet
