@@ -38,11 +38,12 @@ TEST_F(ImageYuv420spTest, ResetAndDrawConvertTheColourOnce) {
   img->reset(255, 255, 255);
   expect_nv12(*img, flat(255), pair(128, 128));
   img->reset(0, 0, 0);
-  img->draw_point_raw(3, 5, 255, 0, 0);  // red: Y 76, U 85, V 255 on pixel (3, 5) and pair (1, 2)
+  img->draw_point_raw(3, 5, 255, 0, 0);  // red: Y 76, U 85, V 255 on pixel (3, 5) and pair (1, 2) ...
+  img->draw_point_raw(6, 0, 255, 0, 0);  // ... and on pixel (6, 0) and pair (3, 0)
   expect_nv12(
-      *img, [](int x, int y) { return x == 3 && y == 5 ? 76 : 0; },
+      *img, [](int x, int y) { return x * 10 + y == 35 || x * 10 + y == 60 ? 76 : 0; },
       [](int i, int j) {
-        return i == 1 && j == 2 ? Bytes{85, 255} : Bytes{128, 128};
+        return i * 10 + j == 12 || i * 10 + j == 30 ? Bytes{85, 255} : Bytes{128, 128};
       });
 }
 
