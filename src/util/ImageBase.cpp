@@ -298,11 +298,28 @@ void ImageBase::copy_rows(const unsigned char* src, size_t srcStride, unsigned c
   for (int r = 0; r < rows; ++r) std::memcpy(dst + r * dstStride, src + r * srcStride, bytes);
 }
 
-bool ImageBase::jpeg_size_acceptable(int width, int height) {
-  if (width <= kMaxJpegSide && height <= kMaxJpegSide) return true;
-  LOG(ERROR) << "JPEG of " << width << "x" << height << " pixels exceeds the decoding limit of "
-             << kMaxJpegSide << "x" << kMaxJpegSide << ".";
-  return false;
+ImageBase::JpegDecompressor ImageBase::open_jpeg(const std::vector<unsigned char>& bytes, int* width,
+                                                 int* height, int* subsample, int* colorspace) {
+  JpegDecompressor handle(tjInitDecompress(), tjDestroy);
+  if (!handle) {
+    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
+    return handle;
+  }
+  if (tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), width, height, subsample, colorspace) !=
+          0 ||
+      *width <= 0 || *height <= 0) {
+    LOG(ERROR) << "TJ Parse Header Failed.";
+    handle.reset();
+    return handle;
+  }
+  LOG(WARNING) << "INPUT JPEG: " << *width << "/" << *height << ", subsample: " << *subsample
+               << ", colorspace: " << *colorspace;
+  if (*width > kMaxJpegSide || *height > kMaxJpegSide) {
+    LOG(ERROR) << "JPEG of " << *width << "x" << *height << " pixels exceeds the decoding limit of "
+               << kMaxJpegSide << "x" << kMaxJpegSide << ".";
+    handle.reset();
+  }
+  return handle;
 }
 
 bool read_jpeg_info(const std::vector<unsigned char>& bytes, JpegInfo* info) {

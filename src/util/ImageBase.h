@@ -162,8 +162,13 @@ class ImageBase {
   // Copies `rows` rows of `bytes` bytes from src into dst (CPU).
   static void copy_rows(const unsigned char* src, size_t srcStride, unsigned char* dst, size_t dstStride,
                         size_t bytes, int rows);
-  // Logs at ERROR and returns false when a JPEG's header claims a side above kMaxJpegSide.
-  static bool jpeg_size_acceptable(int width, int height);
+  // A TurboJPEG decompressor, destroyed with the pointer.
+  using JpegDecompressor = std::unique_ptr<void, int (*)(void*)>;
+  // A decompressor over `bytes` whose header has been read into the four values and logged at
+  // WARNING ("INPUT JPEG: ..."). Null, with the reason logged at ERROR, when no decompressor can be
+  // made, the header cannot be read, or a side exceeds kMaxJpegSide (checked before any allocation).
+  static JpegDecompressor open_jpeg(const std::vector<unsigned char>& bytes, int* width, int* height,
+                                    int* subsample, int* colorspace);
 };
 
 // What a JPEG's header says, for messages about a JPEG: its size, chroma sampling ("4:4:4",

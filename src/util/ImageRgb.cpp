@@ -407,28 +407,14 @@ std::shared_ptr<BlobGeneral<unsigned int>> ImageRgb::rgb_integ_map() { return in
 
 bool ImageRgb::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
   Clock<std::chrono::steady_clock> clock;
-  tjhandle handle = tjInitDecompress();
-  if (handle == nullptr) {
-    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
-    return false;
-  }
-  // Destroys the handle on every return.
-  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);
   int inWidth = 0, inHeight = 0, subsample = 0, colorspace = 0;
-  if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inWidth, &inHeight, &subsample, &colorspace) !=
-          0 ||
-      inWidth <= 0 || inHeight <= 0) {
-    LOG(ERROR) << "TJ Parse Header Failed.";
-    return false;
-  }
-  LOG(WARNING) << "INPUT JPEG: " << inWidth << "/" << inHeight << ", subsample: " << subsample
-               << ", colorspace: " << colorspace;
-  if (!jpeg_size_acceptable(inWidth, inHeight)) return false;
+  const JpegDecompressor handle = open_jpeg(bytes, &inWidth, &inHeight, &subsample, &colorspace);
+  if (!handle) return false;
   const size_t rowBytes = static_cast<size_t>(inWidth) * 3;
   std::unique_ptr<unsigned char[]> rgb(
       new (std::nothrow) unsigned char[rowBytes * static_cast<size_t>(inHeight)]);
-  if (!rgb ||
-      tjDecompress2(handle, bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight, TJPF_RGB, 0) != 0) {
+  if (!rgb || tjDecompress2(handle.get(), bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight,
+                            TJPF_RGB, 0) != 0) {
     LOG(ERROR) << "TJ Parse to RGB Failed.";
     return false;
   }

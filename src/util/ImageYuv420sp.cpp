@@ -389,24 +389,9 @@ std::shared_ptr<BlobGeneral<unsigned int>> ImageYuv420sp::rgb_integ_map() {
 
 bool ImageYuv420sp::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
   Clock<std::chrono::steady_clock> clock;
-  tjhandle handle = tjInitDecompress();
-  if (handle == nullptr) {
-    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
-    return false;
-  }
-  // Destroys the handle on every return.
-  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);
-
   int inwidth = 0, inheight = 0, subsample = 0, colorspace = 0;
-  if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inwidth, &inheight, &subsample, &colorspace) !=
-          0 ||
-      inwidth <= 0 || inheight <= 0) {
-    LOG(ERROR) << "TJ Parse Header Failed.";
-    return false;
-  }
-  LOG(WARNING) << "INPUT JPEG: " << inwidth << "/" << inheight << ", subsample: " << subsample
-               << ", colorspace: " << colorspace;
-  if (!jpeg_size_acceptable(inwidth, inheight)) return false;
+  const JpegDecompressor handle = open_jpeg(bytes, &inwidth, &inheight, &subsample, &colorspace);
+  if (!handle) return false;
 
   const int pad = subsample == TJSAMP_444 ? 2 : 1;
   const unsigned long yuvSize = tjBufSizeYUV2(inwidth, pad, inheight, subsample);
@@ -435,8 +420,8 @@ bool ImageYuv420sp::decode_jpg(const std::vector<unsigned char>& bytes, DecodeTy
   }
 
   std::unique_ptr<unsigned char[]> yuv(new (std::nothrow) unsigned char[yuvSize]);
-  if (!yuv ||
-      tjDecompressToYUV2(handle, bytes.data(), bytes.size(), yuv.get(), inwidth, pad, inheight, 0) != 0) {
+  if (!yuv || tjDecompressToYUV2(handle.get(), bytes.data(), bytes.size(), yuv.get(), inwidth, pad, inheight,
+                                 0) != 0) {
     LOG(ERROR) << "TJ Parse to YUV420P Failed.";
     return false;
   }
