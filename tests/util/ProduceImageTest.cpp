@@ -23,6 +23,8 @@ TEST_F(ProduceImageTest, HostImagesViewTheCapturedVectorAndResizeIt) {
   EXPECT_EQ(*bytes, (std::vector<unsigned char>{1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2,
                                                 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3}));
   EXPECT_EQ(rgb->phy(), 0u);
+  rgb->reshape(6, 2);  // a new width alone is a new size
+  EXPECT_EQ(bytes->size(), 36u);
   auto kept = std::make_shared<std::vector<unsigned char>>(20, 9);
   auto yuv = as<ImageYuv420sp>(produce_ImageYuv420sp(4, 2, kept));  // contents kept up to 12 bytes
   EXPECT_EQ(*kept, std::vector<unsigned char>(12, 9));
