@@ -58,6 +58,15 @@ TEST_F(ImageRgbTest, CpuDownsampleTakesTopLeftOfEachBlock) {
   });
 }
 
+TEST_F(ImageRgbTest, HostRoiCopyWritesNothingPastTheImage) {
+  Bytes dstBytes(10 * 8 * 4, 0xee), peerBytes(4 * 4 * 4, 7);  // three planes and a guard plane after them
+  ImageRgb dst(std::make_shared<BlobPlane<unsigned char>>(dstBytes.data(), 3, 8, 10, 10), nullptr);
+  ImageRgb peer(std::make_shared<BlobPlane<unsigned char>>(peerBytes.data(), 3, 4, 4, 4), nullptr);
+  dst.roi_copy_from(&peer, {4, 2, 4, 4}, false);
+  EXPECT_EQ(get_rgb(dst, 7, 5), (Bytes{7, 7, 7}));
+  EXPECT_EQ(Bytes(dstBytes.begin() + 240, dstBytes.end()), Bytes(80, 0xee));
+}
+
 TEST_F(ImageRgbTest, GrayOfRegionAndContextUseIntegerMeans) {
   auto img = host_rgb(4, 4);
   fill_rgb(*img, [](int k, int x, int y) { return k == 0 ? 10 * x + y : k == 1 ? 3 : 0; });
