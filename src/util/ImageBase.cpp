@@ -1,9 +1,11 @@
 #include "util/ImageBase.h"
 
 #include <glog/logging.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 
 #include "kbase/FileBuffer.h"
@@ -96,14 +98,16 @@ class PixelSet {
 // Adds the stamp of the point (x, y) with thickness t on a width x height image: half-sizes
 // rx = min(trunc(t * W), 5) and ry = min(trunc(t * H), 5); offsets -r .. r - 1 in each direction,
 // each pixel at trunc((x + dx / W) * W), trunc((y + dy / H) * H), skipped outside the image.
-// Positions are computed in double so that offsets of whole pixels land on whole pixels.
+// The half-sizes are float arithmetic, as the thickness is a float: 0.01f * 100 is 1 in float but
+// 0.99999998 in double, which would truncate to 0 and draw nothing. Positions are computed in
+// double so that offsets of whole pixels land on whole pixels.
 void stamp(PixelSet& set, int width, int height, float x, float y, float t) {
   if (!(t > 0.f)) return;
+  const int rx = static_cast<int>(std::min(t * static_cast<float>(width), 5.f));
+  const int ry = static_cast<int>(std::min(t * static_cast<float>(height), 5.f));
+  if (rx <= 0 || ry <= 0) return;
   const double w = width;
   const double h = height;
-  const int rx = static_cast<int>(std::min(static_cast<double>(t) * w, 5.0));
-  const int ry = static_cast<int>(std::min(static_cast<double>(t) * h, 5.0));
-  if (rx <= 0 || ry <= 0) return;
   const double stepX = 1.0 / std::max(width, 1);
   const double stepY = 1.0 / std::max(height, 1);
   // The columns and rows of the stamp, each computed once: trunc toward zero puts anything in
@@ -231,4 +235,106 @@ void ImageBase::draw_text(const std::complex<float>& p, const std::string& text,
     x += advance;
   }
   set.for_each([&](int px, int py) { draw_point_raw(px, py, r, g, b); });
+}
+
+bool ImageBase::region_pixels(const BoundBox<float>& box, PixelRect* rect) const {
+  const unsigned int w = width();
+  const unsigned int h = height();
+  if (w == 0 || h == 0) return false;
+  // trunc(v * size) clamped to 0..size-1; NaN fails the first comparison and gives 0.
+  auto corner = [](float v, unsigned int size) {
+    const float p = v * static_cast<float>(size);
+    if (!(p > 0.f)) return 0;
+    if (p >= static_cast<float>(size - 1)) return static_cast<int>(size) - 1;
+    return static_cast<int>(p);
+  };
+  rect->x1 = corner(box.xmin(), w);
+  rect->x2 = corner(box.xmax(), w);
+  rect->y1 = corner(box.ymin(), h);
+  rect->y2 = corner(box.ymax(), h);
+  return rect->x2 > rect->x1 && rect->y2 > rect->y1;
+}
+
+std::vector<BoundBox<float>> ImageBase::context_boxes(const BoundBox<float>& box) {
+  std::vector<BoundBox<float>> boxes(9);
+  const float w = box.width();
+  const float h = box.height();
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      boxes[(dy + 1) * 3 + dx + 1].reset(
+          {box.center_x() + static_cast<float>(dx) * w, box.center_y() + static_cast<float>(dy) * h, w, h},
+          false, false);
+    }
+  }
+  return boxes;
+}
+
+void ImageBase::check_roi_copy(const ImageBase& peer, const std::vector<int>& dstRoi,
+                               const RoiCopyChecks& checks, int align) const {
+  CHECK_EQ(dstRoi.size(), 4u) << "dstRoi is {x, y, w, h}";
+  const long long pw = peer.width();
+  const long long ph = peer.height();
+  // The conditions are the class's own (they name its members); the values are the same.
+  if (!(ph % 2 == 0 && pw % 2 == 0)) {
+    LOG(FATAL) << "Check failed: " << checks.evenSize << " peer w/h=" << pw << "/" << ph;
+  }
+  if (!(ph == dstRoi[3] && pw == dstRoi[2])) {
+    LOG(FATAL) << "Check failed: " << checks.sameSize << " peer w/h=" << pw << "/" << ph
+               << ", roi w/h=" << dstRoi[2] << "/" << dstRoi[3];
+  }
+  if (!(dstRoi[0] + pw < static_cast<long long>(width()))) {
+    LOG(FATAL) << "Check failed: " << checks.insideX << " roi x=" << dstRoi[0] << ", width=" << width();
+  }
+  if (!(dstRoi[1] + ph < static_cast<long long>(height()))) {
+    LOG(FATAL) << "Check failed: " << checks.insideY << " roi y=" << dstRoi[1] << ", height=" << height();
+  }
+  CHECK(dstRoi[0] >= 0 && dstRoi[1] >= 0 && dstRoi[0] % align == 0 && dstRoi[1] % align == 0)
+      << "the window must start at non-negative x and y, multiples of " << align << ": " << dstRoi[0] << "/"
+      << dstRoi[1];
+}
+
+void ImageBase::copy_rows(const unsigned char* src, size_t srcStride, unsigned char* dst, size_t dstStride,
+                          size_t bytes, int rows) {
+  for (int r = 0; r < rows; ++r) std::memcpy(dst + r * dstStride, src + r * srcStride, bytes);
+}
+
+ImageBase::JpegDecompressor ImageBase::open_jpeg(const std::vector<unsigned char>& bytes, int* width,
+                                                 int* height, int* subsample, int* colorspace) {
+  JpegDecompressor handle(tjInitDecompress(), tjDestroy);
+  if (!handle) {
+    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
+    return handle;
+  }
+  if (tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), width, height, subsample, colorspace) !=
+          0 ||
+      *width <= 0 || *height <= 0) {
+    LOG(ERROR) << "TJ Parse Header Failed.";
+    handle.reset();
+    return handle;
+  }
+  LOG(WARNING) << "INPUT JPEG: " << *width << "/" << *height << ", subsample: " << *subsample
+               << ", colorspace: " << *colorspace;
+  if (*width > kMaxJpegSide || *height > kMaxJpegSide) {
+    LOG(ERROR) << "JPEG of " << *width << "x" << *height << " pixels exceeds the decoding limit of "
+               << kMaxJpegSide << "x" << kMaxJpegSide << ".";
+    handle.reset();
+  }
+  return handle;
+}
+
+bool read_jpeg_info(const std::vector<unsigned char>& bytes, JpegInfo* info) {
+  tjhandle handle = tjInitDecompress();
+  if (handle == nullptr) return false;
+  int width = 0, height = 0, sampling = -1, colorspace = -1;
+  const bool ok =
+      tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &sampling, &colorspace) == 0;
+  tjDestroy(handle);
+  if (!ok) return false;
+  static const char* const kSampling[] = {"4:4:4", "4:2:2", "4:2:0", "greyscale", "4:4:0", "4:1:1"};
+  static const char* const kColorspace[] = {"RGB", "YCbCr", "greyscale", "CMYK", "YCCK"};
+  info->width = width;
+  info->height = height;
+  info->sampling = sampling >= 0 && sampling < 6 ? kSampling[sampling] : "unknown sampling";
+  info->colorspace = colorspace >= 0 && colorspace < 5 ? kColorspace[colorspace] : "unknown colour space";
+  return true;
 }

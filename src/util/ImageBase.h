@@ -90,7 +90,8 @@ class ImageBase {
   // 2x2 block. The engine path resizes instead.
   virtual void downsample_2_from(const ImageBase* peer, bool cpu) = 0;
   // Copies the whole of peer (even size) into the window dstRoi {x, y, w, h} of this image, which
-  // must match peer's size and end strictly inside this image. Platform-backed images only.
+  // must match peer's size and end strictly inside this image. DMA when both are platform-backed,
+  // CPU row copies otherwise (same result).
   virtual void roi_copy_from(const ImageBase* peer, const std::vector<int>& dstRoi, bool unused) = 0;
   // Mean grey level of the pixels of the normalised box (0 for an empty one).
   virtual int gray_of_region(const BoundBox<float>& box) = 0;
@@ -101,8 +102,14 @@ class ImageBase {
   // Platform-backed images of at most 1920x1080 only.
   virtual std::shared_ptr<BlobGeneral<unsigned int>> integ_sum() = 0;
   virtual std::shared_ptr<BlobGeneral<unsigned int>> rgb_integ_map() = 0;
+  // Largest width and height, in pixels, that decode_jpg() accepts.
+  static constexpr int kMaxJpegSide = 8192;
+
   // Replaces the image with the decoded JPEG. False (ERROR logged) on bad data; the image keeps its
-  // content when decoding fails before the reshape. ImageBase itself: fatal "NotImplemented".
+  // content when decoding fails before the reshape. A JPEG whose header claims a width or height
+  // above kMaxJpegSide (8192) pixels is refused before anything is allocated: its header alone, a
+  // few hundred bytes, would otherwise make the decoder ask for up to 65535 x 65535 pixels.
+  // ImageBase itself: fatal "NotImplemented".
   virtual bool decode_jpg(const std::vector<unsigned char>& bytes, DecodeType type);
   // JPEG (4:2:0, quality 98) of the image, or an empty pointer (ERROR logged) on failure.
   // ImageBase itself: fatal "NotImplemented".
@@ -130,4 +137,48 @@ class ImageBase {
   // height (and of the width horizontally). Characters outside 0x20..0x7E are fatal.
   virtual void draw_text(const std::complex<float>& p, const std::string& text, unsigned char r,
                          unsigned char g, unsigned char b, float size);
+
+ protected:
+  // The pixels [x1, x2) x [y1, y2) of a normalised box: each corner trunc(fraction * size), clamped
+  // to 0..size-1 (NaN gives 0). False when the rectangle is empty (or the image is).
+  struct PixelRect {
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  };
+  bool region_pixels(const BoundBox<float>& box, PixelRect* rect) const;
+  // The box and its eight neighbours of the same size, in the order of gray_of_context().
+  static std::vector<BoundBox<float>> context_boxes(const BoundBox<float>& box);
+
+  // The condition texts of a class's ROI-copy checks, as its fatal messages spell them.
+  struct RoiCopyChecks {
+    const char* evenSize;
+    const char* sameSize;
+    const char* insideX;
+    const char* insideY;
+  };
+  // The checks of roi_copy_from: dstRoi {x, y, w, h} with x and y non-negative multiples of `align`,
+  // w and h peer's even size, the window ending strictly inside this image. Fatal otherwise.
+  void check_roi_copy(const ImageBase& peer, const std::vector<int>& dstRoi, const RoiCopyChecks& checks,
+                      int align) const;
+  // Copies `rows` rows of `bytes` bytes from src into dst (CPU).
+  static void copy_rows(const unsigned char* src, size_t srcStride, unsigned char* dst, size_t dstStride,
+                        size_t bytes, int rows);
+  // A TurboJPEG decompressor, destroyed with the pointer.
+  using JpegDecompressor = std::unique_ptr<void, int (*)(void*)>;
+  // A decompressor over `bytes` whose header has been read into the four values and logged at
+  // WARNING ("INPUT JPEG: ..."). Null, with the reason logged at ERROR, when no decompressor can be
+  // made, the header cannot be read, or a side exceeds kMaxJpegSide (checked before any allocation).
+  static JpegDecompressor open_jpeg(const std::vector<unsigned char>& bytes, int* width, int* height,
+                                    int* subsample, int* colorspace);
 };
+
+// What a JPEG's header says, for messages about a JPEG: its size, chroma sampling ("4:4:4",
+// "4:2:2", "4:2:0", "greyscale", "4:4:0", "4:1:1") and colour space ("RGB", "YCbCr", "greyscale",
+// "CMYK", "YCCK").
+struct JpegInfo {
+  int width = 0;
+  int height = 0;
+  std::string sampling;
+  std::string colorspace;
+};
+// Reads the header of a JPEG; false when there is none (not a JPEG, or cut before its frame header).
+bool read_jpeg_info(const std::vector<unsigned char>& bytes, JpegInfo* info);

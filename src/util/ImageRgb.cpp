@@ -168,14 +168,6 @@ void merge_rgb_row(const unsigned char* r, const unsigned char* g, const unsigne
 
 bool platform_pair(const ImageRgb& a, const ImageRgb& b) { return a.phy() != 0 && b.phy() != 0; }
 
-// Pixel corner of fraction v of size, truncated and clamped to 0..size-1 (NaN gives 0).
-int pixel_corner(float v, unsigned int size) {
-  const float p = v * static_cast<float>(size);
-  if (!(p > 0.f)) return 0;
-  if (p >= static_cast<float>(size - 1)) return static_cast<int>(size) - 1;
-  return static_cast<int>(p);
-}
-
 }  // namespace
 
 ImageRgb::ImageRgb(const std::shared_ptr<BlobPlane<unsigned char>>& plane, const PlaneProducer& producer)
@@ -342,61 +334,48 @@ void ImageRgb::downsample_2_from(const ImageBase* another, bool cpu) {
 }
 
 void ImageRgb::roi_copy_from(const ImageBase* another, const std::vector<int>& dstRoi, bool) {
+  static const RoiCopyChecks kChecks = {
+      "peer->height() % 2 == 0 and peer->width() % 2 == 0",
+      "peer->height() == dstRoi[3] && peer->width() == dstRoi[2]",
+      "dstRoi[0] + peer->width() < width()",
+      "dstRoi[1] + peer->height() < height()",
+  };
   const ImageRgb* peer = as_rgb(another, this);
-  CHECK_EQ(dstRoi.size(), 4u) << "dstRoi is {x, y, w, h}";
-  CHECK(peer->height() % 2 == 0 and peer->width() % 2 == 0)
-      << "peer w/h=" << peer->width() << "/" << peer->height();
-  CHECK(peer->height() == dstRoi[3] && peer->width() == dstRoi[2])
-      << "peer w/h=" << peer->width() << "/" << peer->height() << ", roi w/h=" << dstRoi[2] << "/"
-      << dstRoi[3];
-  CHECK(dstRoi[0] + peer->width() < width()) << "roi x=" << dstRoi[0] << ", width=" << width();
-  CHECK(dstRoi[1] + peer->height() < height()) << "roi y=" << dstRoi[1] << ", height=" << height();
-  CHECK(dstRoi[0] >= 0 && dstRoi[1] >= 0) << "roi x/y=" << dstRoi[0] << "/" << dstRoi[1];
-  if (!platform_pair(*this, *peer)) {
-    LOG(FATAL) << "Not Implemented yet.";
+  check_roi_copy(*peer, dstRoi, kChecks, 1);
+  if (platform_pair(*this, *peer)) {
+    int ok = misys_2d_u8c3_roi_copy(peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2),
+                                    peer->stride(), peer->stride(), peer->stride(), peer->width(),
+                                    peer->height(), 0, 0, peer->width(), peer->height(), plane_phy(0),
+                                    plane_phy(1), plane_phy(2), stride(), stride(), stride(), width(),
+                                    height(), dstRoi[0], dstRoi[1], dstRoi[2], dstRoi[3]);
+    CHECK(ok == MI_SUCCESS) << "misys_2d_u8c3_roi_copy failed.";
+  } else {
+    for (int k = 0; k < 3; ++k) {
+      copy_rows(peer->plane_data(k), peer->stride(),
+                plane_data(k) + static_cast<size_t>(dstRoi[1]) * stride() + dstRoi[0], stride(),
+                peer->width(), static_cast<int>(peer->height()));
+    }
   }
-  int ok = misys_2d_u8c3_roi_copy(peer->plane_phy(0), peer->plane_phy(1), peer->plane_phy(2), peer->stride(),
-                                  peer->stride(), peer->stride(), peer->width(), peer->height(), 0, 0,
-                                  peer->width(), peer->height(), plane_phy(0), plane_phy(1), plane_phy(2),
-                                  stride(), stride(), stride(), width(), height(), dstRoi[0], dstRoi[1],
-                                  dstRoi[2], dstRoi[3]);
-  CHECK(ok == MI_SUCCESS) << "misys_2d_u8c3_roi_copy failed.";
   refresh();
 }
 
 int ImageRgb::gray_of_region(const BoundBox<float>& box) {
-  const unsigned int w = width();
-  const unsigned int h = height();
-  if (w == 0 || h == 0) return 0;
-  const int px1 = pixel_corner(box.xmin(), w);
-  const int px2 = pixel_corner(box.xmax(), w);
-  const int py1 = pixel_corner(box.ymin(), h);
-  const int py2 = pixel_corner(box.ymax(), h);
-  if (px2 <= px1 || py2 <= py1) return 0;
+  PixelRect px;
+  if (!region_pixels(box, &px)) return 0;
   long long sum = 0;
-  for (int y = py1; y < py2; ++y) {
-    const unsigned char* rr = plane_data(0) + static_cast<size_t>(y) * stride();
-    const unsigned char* gg = plane_data(1) + static_cast<size_t>(y) * stride();
-    const unsigned char* bb = plane_data(2) + static_cast<size_t>(y) * stride();
-    for (int x = px1; x < px2; ++x) sum += (rr[x] + gg[x] + bb[x]) / 3;
+  for (int y = px.y1; y < px.y2; ++y) {
+    const size_t row = static_cast<size_t>(y) * stride();
+    const unsigned char* rr = plane_data(0) + row;
+    const unsigned char* gg = plane_data(1) + row;
+    const unsigned char* bb = plane_data(2) + row;
+    for (int x = px.x1; x < px.x2; ++x) sum += (rr[x] + gg[x] + bb[x]) / 3;
   }
-  return static_cast<int>(sum / (px2 - px1) / (py2 - py1));
+  return static_cast<int>(sum / (px.x2 - px.x1) / (px.y2 - px.y1));
 }
 
 std::vector<int> ImageRgb::gray_of_context(const BoundBox<float>& box) {
   std::vector<int> grays;
-  grays.reserve(9);
-  const float w = box.width();
-  const float h = box.height();
-  for (int dy = -1; dy <= 1; ++dy) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      BoundBox<float> neighbour;
-      neighbour.reset(
-          {box.center_x() + static_cast<float>(dx) * w, box.center_y() + static_cast<float>(dy) * h, w, h},
-          false, false);
-      grays.push_back(gray_of_region(neighbour));
-    }
-  }
+  for (const BoundBox<float>& neighbour : context_boxes(box)) grays.push_back(gray_of_region(neighbour));
   return grays;
 }
 
@@ -428,30 +407,17 @@ std::shared_ptr<BlobGeneral<unsigned int>> ImageRgb::rgb_integ_map() { return in
 
 bool ImageRgb::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
   Clock<std::chrono::steady_clock> clock;
-  tjhandle handle = tjInitDecompress();
-  if (handle == nullptr) {
-    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
-    return false;
-  }
   int inWidth = 0, inHeight = 0, subsample = 0, colorspace = 0;
-  if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inWidth, &inHeight, &subsample, &colorspace) !=
-          0 ||
-      inWidth <= 0 || inHeight <= 0) {
-    LOG(ERROR) << "TJ Parse Header Failed.";
-    tjDestroy(handle);
-    return false;
-  }
-  LOG(WARNING) << "INPUT JPEG: " << inWidth << "/" << inHeight << ", subsample: " << subsample
-               << ", colorspace: " << colorspace;
+  const JpegDecompressor handle = open_jpeg(bytes, &inWidth, &inHeight, &subsample, &colorspace);
+  if (!handle) return false;
   const size_t rowBytes = static_cast<size_t>(inWidth) * 3;
-  std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[rowBytes * inHeight]);
-  if (!rgb ||
-      tjDecompress2(handle, bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight, TJPF_RGB, 0) != 0) {
+  std::unique_ptr<unsigned char[]> rgb(
+      new (std::nothrow) unsigned char[rowBytes * static_cast<size_t>(inHeight)]);
+  if (!rgb || tjDecompress2(handle.get(), bytes.data(), bytes.size(), rgb.get(), inWidth, 0, inHeight,
+                            TJPF_RGB, 0) != 0) {
     LOG(ERROR) << "TJ Parse to RGB Failed.";
-    tjDestroy(handle);
     return false;
   }
-  tjDestroy(handle);
 
   reshape(inWidth, inHeight);
   unsigned char* planes[3] = {plane_data(0), plane_data(1), plane_data(2)};
@@ -471,12 +437,12 @@ std::shared_ptr<std::vector<unsigned char>> ImageRgb::encode_jpg() {
     LOG(ERROR) << "TJ Handle Init Compression Failed.";
     return nullptr;
   }
+  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);  // destroyed on every return
   const unsigned int w = width();
   const unsigned int h = height();
   std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[static_cast<size_t>(w) * h * 3 + 1]);
   if (!rgb) {
     LOG(ERROR) << "JPEG Compression to RGB Failed.";
-    tjDestroy(handle);
     return nullptr;
   }
   for (unsigned int y = 0; y < h; ++y) {
@@ -489,12 +455,10 @@ std::shared_ptr<std::vector<unsigned char>> ImageRgb::encode_jpg() {
   if (tjCompress2(handle, rgb.get(), w, 0, h, TJPF_RGB, &jpeg, &jpegSize, TJSAMP_420, 98, 0) != 0) {
     LOG(ERROR) << "JPEG Compression to RGB Failed.";
     if (jpeg != nullptr) tjFree(jpeg);
-    tjDestroy(handle);
     return nullptr;
   }
   auto out = std::make_shared<std::vector<unsigned char>>(jpeg, jpeg + jpegSize);
   tjFree(jpeg);
-  tjDestroy(handle);
   return out;
 }
 

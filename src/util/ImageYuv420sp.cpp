@@ -36,14 +36,6 @@ const ImageYuv420sp* as_yuv(const ImageBase* another, const ImageYuv420sp* self)
 
 bool platform_pair(const ImageYuv420sp& a, const ImageYuv420sp& b) { return a.phy() != 0 && b.phy() != 0; }
 
-// Pixel corner of fraction v of size, truncated and clamped to 0..size-1 (NaN gives 0).
-int pixel_corner(float v, unsigned int size) {
-  const float p = v * static_cast<float>(size);
-  if (!(p > 0.f)) return 0;
-  if (p >= static_cast<float>(size - 1)) return static_cast<int>(size) - 1;
-  return static_cast<int>(p);
-}
-
 // The U,V pair as one 16-bit element of the UV plane (U is the byte at the lower address).
 unsigned short uv_pair(unsigned char u, unsigned char v) {
   const unsigned char bytes[2] = {u, v};
@@ -66,7 +58,7 @@ int pad_to(int v, int pad) { return (v + pad - 1) & ~(pad - 1); }
 
 // Logs a condition that received JPEG data violated, worded as the system's check, and fails.
 bool reject(const char* condition, unsigned long required, unsigned long yuvSize) {
-  LOG(ERROR) << "Check failed: " << condition << " (" << required << " vs. " << yuvSize << ")";
+  LOG(ERROR) << "Check failed: " << condition << "(" << required << " vs. " << yuvSize << ")";
   return false;
 }
 
@@ -289,44 +281,41 @@ void ImageYuv420sp::downsample_2_from(const ImageBase* another, bool cpu) {
 }
 
 void ImageYuv420sp::roi_copy_from(const ImageBase* another, const std::vector<int>& dstRoi, bool) {
+  static const RoiCopyChecks kChecks = {
+      "peer->get_yuv().height % 2 == 0 and peer->get_yuv().width % 2 == 0",
+      "peer->get_yuv().height == dstRoi[3] && peer->get_yuv().width == dstRoi[2]",
+      "dstRoi[0] + peer->get_yuv().width < yuvData_.width",
+      "dstRoi[1] + peer->get_yuv().height < yuvData_.height",
+  };
   const ImageYuv420sp* peer = as_yuv(another, this);
-  CHECK_EQ(dstRoi.size(), 4u) << "dstRoi is {x, y, w, h}";
-  CHECK(peer->get_yuv().height % 2 == 0 and peer->get_yuv().width % 2 == 0)
-      << "peer w/h=" << peer->width() << "/" << peer->height();
-  CHECK(peer->get_yuv().height == dstRoi[3] && peer->get_yuv().width == dstRoi[2])
-      << "peer w/h=" << peer->width() << "/" << peer->height() << ", roi w/h=" << dstRoi[2] << "/"
-      << dstRoi[3];
-  CHECK(dstRoi[0] + peer->get_yuv().width < yuvData_.width) << "roi x=" << dstRoi[0] << ", width=" << width();
-  CHECK(dstRoi[1] + peer->get_yuv().height < yuvData_.height)
-      << "roi y=" << dstRoi[1] << ", height=" << height();
-  CHECK(dstRoi[0] >= 0 && dstRoi[1] >= 0 && dstRoi[0] % 2 == 0 && dstRoi[1] % 2 == 0)
-      << "an NV12 window starts at even, non-negative x and y: " << dstRoi[0] << "/" << dstRoi[1];
-  if (!platform_pair(*this, *peer)) {
-    LOG(FATAL) << "Not Implemented yet.";
+  // Even x and y: an odd x would swap U and V, an odd y would shift the chroma rows.
+  check_roi_copy(*peer, dstRoi, kChecks, 2);
+  if (platform_pair(*this, *peer)) {
+    int ok = misys_2d_yuv420sp_roi_copy(peer->phy(), peer->uv_phy(), peer->stride(), peer->stride(),
+                                        peer->width(), peer->height(), 0, 0, peer->width(), peer->height(),
+                                        phy(), uv_phy(), stride(), stride(), width(), height(), dstRoi[0],
+                                        dstRoi[1], dstRoi[2], dstRoi[3]);
+    CHECK(ok == MI_SUCCESS) << "misys_2d_yuv420sp_roi_copy failed.";
+  } else {
+    // Y rows at (x, y); U,V rows at y / 2, byte x (x / 2 whole pairs).
+    copy_rows(peer->data(), peer->stride(), data() + static_cast<size_t>(dstRoi[1]) * stride() + dstRoi[0],
+              stride(), peer->width(), static_cast<int>(peer->height()));
+    copy_rows(peer->uv_data(), peer->stride(),
+              uv_data() + static_cast<size_t>(dstRoi[1] / 2) * stride() + dstRoi[0], stride(), peer->width(),
+              static_cast<int>(peer->height() / 2));
   }
-  int ok = misys_2d_yuv420sp_roi_copy(peer->phy(), peer->uv_phy(), peer->stride(), peer->stride(),
-                                      peer->width(), peer->height(), 0, 0, peer->width(), peer->height(),
-                                      phy(), uv_phy(), stride(), stride(), width(), height(), dstRoi[0],
-                                      dstRoi[1], dstRoi[2], dstRoi[3]);
-  CHECK(ok == MI_SUCCESS) << "misys_2d_yuv420sp_roi_copy failed.";
   refresh();
 }
 
 int ImageYuv420sp::gray_of_region(const BoundBox<float>& box) {
-  const unsigned int w = width();
-  const unsigned int h = height();
-  if (w == 0 || h == 0) return 0;
-  const int px1 = pixel_corner(box.xmin(), w);
-  const int px2 = pixel_corner(box.xmax(), w);
-  const int py1 = pixel_corner(box.ymin(), h);
-  const int py2 = pixel_corner(box.ymax(), h);
-  if (px2 <= px1 || py2 <= py1) return 0;
+  PixelRect px;
+  if (!region_pixels(box, &px)) return 0;
   long long sum = 0;
-  for (int y = py1; y < py2; ++y) {
+  for (int y = px.y1; y < px.y2; ++y) {
     const unsigned char* row = data() + static_cast<size_t>(y) * stride();
-    for (int x = px1; x < px2; ++x) sum += row[x];
+    for (int x = px.x1; x < px.x2; ++x) sum += row[x];
   }
-  return static_cast<int>(sum / (px2 - px1) / (py2 - py1));
+  return static_cast<int>(sum / (px.x2 - px.x1) / (px.y2 - px.y1));
 }
 
 std::vector<int> ImageYuv420sp::gray_of_context(const BoundBox<float>& box) {
@@ -334,33 +323,24 @@ std::vector<int> ImageYuv420sp::gray_of_context(const BoundBox<float>& box) {
   std::shared_ptr<BlobGeneral<unsigned int>> sums;
   if (platform) sums = integ_sum();
   std::vector<int> grays;
-  grays.reserve(9);
-  const float bw = box.width();
-  const float bh = box.height();
-  for (int dy = -1; dy <= 1; ++dy) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      BoundBox<float> neighbour;
-      neighbour.reset({box.center_x() + static_cast<float>(dx) * bw,
-                       box.center_y() + static_cast<float>(dy) * bh, bw, bh},
-                      false, false);
-      if (!platform) {
-        grays.push_back(gray_of_region(neighbour));
-        continue;
-      }
-      neighbour.clip(0.f, 1.f);
-      const int x1 = pixel_corner(neighbour.xmin(), width());
-      const int x2 = pixel_corner(neighbour.xmax(), width());
-      const int y1 = pixel_corner(neighbour.ymin(), height());
-      const int y2 = pixel_corner(neighbour.ymax(), height());
-      const unsigned int* integral = sums->data;
-      auto at = [&](int row, int col) {
-        return static_cast<long long>(integral[static_cast<size_t>(row) * stride() + col]);
-      };
-      // Inclusive sums: the difference covers rows y1+1..y2 and columns x1+1..x2, exact in integers.
-      const long long inside = at(y1, x1) - at(y1, x2) + at(y2, x2) - at(y2, x1);
-      const double area = static_cast<double>(y2 - y1) * (x2 - x1) + 0.000001;
-      grays.push_back(static_cast<int>(std::trunc(static_cast<double>(inside) / area)));
+  for (BoundBox<float> neighbour : context_boxes(box)) {
+    if (!platform) {
+      grays.push_back(gray_of_region(neighbour));
+      continue;
     }
+    // Clipped to the image, the corners are clamped pixels (an empty box gives area 0 and value 0).
+    neighbour.clip(0.f, 1.f);
+    PixelRect px;
+    region_pixels(neighbour, &px);
+    const int x1 = px.x1, x2 = px.x2, y1 = px.y1, y2 = px.y2;
+    const unsigned int* integral = sums->data;
+    auto at = [&](int row, int col) {
+      return static_cast<long long>(integral[static_cast<size_t>(row) * stride() + col]);
+    };
+    // Inclusive sums: the difference covers rows y1+1..y2 and columns x1+1..x2, exact in integers.
+    const long long inside = at(y1, x1) - at(y1, x2) + at(y2, x2) - at(y2, x1);
+    const double area = static_cast<double>(y2 - y1) * (x2 - x1) + 0.000001;
+    grays.push_back(static_cast<int>(std::trunc(static_cast<double>(inside) / area)));
   }
   return grays;
 }
@@ -409,23 +389,9 @@ std::shared_ptr<BlobGeneral<unsigned int>> ImageYuv420sp::rgb_integ_map() {
 
 bool ImageYuv420sp::decode_jpg(const std::vector<unsigned char>& bytes, DecodeType) {
   Clock<std::chrono::steady_clock> clock;
-  tjhandle handle = tjInitDecompress();
-  if (handle == nullptr) {
-    LOG(ERROR) << "TJ Handle Init Decompression Failed.";
-    return false;
-  }
-  // Destroys the handle on every return.
-  std::unique_ptr<void, int (*)(tjhandle)> guard(handle, tjDestroy);
-
   int inwidth = 0, inheight = 0, subsample = 0, colorspace = 0;
-  if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &inwidth, &inheight, &subsample, &colorspace) !=
-          0 ||
-      inwidth <= 0 || inheight <= 0) {
-    LOG(ERROR) << "TJ Parse Header Failed.";
-    return false;
-  }
-  LOG(WARNING) << "INPUT JPEG: " << inwidth << "/" << inheight << ", subsample: " << subsample
-               << ", colorspace: " << colorspace;
+  const JpegDecompressor handle = open_jpeg(bytes, &inwidth, &inheight, &subsample, &colorspace);
+  if (!handle) return false;
 
   const int pad = subsample == TJSAMP_444 ? 2 : 1;
   const unsigned long yuvSize = tjBufSizeYUV2(inwidth, pad, inheight, subsample);
@@ -454,8 +420,8 @@ bool ImageYuv420sp::decode_jpg(const std::vector<unsigned char>& bytes, DecodeTy
   }
 
   std::unique_ptr<unsigned char[]> yuv(new (std::nothrow) unsigned char[yuvSize]);
-  if (!yuv ||
-      tjDecompressToYUV2(handle, bytes.data(), bytes.size(), yuv.get(), inwidth, pad, inheight, 0) != 0) {
+  if (!yuv || tjDecompressToYUV2(handle.get(), bytes.data(), bytes.size(), yuv.get(), inwidth, pad, inheight,
+                                 0) != 0) {
     LOG(ERROR) << "TJ Parse to YUV420P Failed.";
     return false;
   }

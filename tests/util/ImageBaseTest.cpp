@@ -1,151 +1,263 @@
-// Drawing of ImageBase (stamps, lines, boxes, text with the built-in font) on host RGB images.
-#include <gmock/gmock.h>
+// Drawing of ImageBase (stamps, lines, boxes, text with the built-in font), pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <complex>
+#include <functional>
 #include <map>
-#include <vector>
+#include <set>
 
 #include "ImageTestUtil.h"
+#include "mi_test.h"
+#include "platform/Mmz.h"
 #include "testing/LogCapture.h"
-#include "util/ImageBase.h"
-#include "util/ImageRgb.h"
 
 namespace {
 
-using imagetest::Pixels;
-using imagetest::rect;
-using imagetest::unite;
 using P = std::complex<float>;
+using Pixels = std::set<std::pair<int, int>>;  // (x, y)
 
 // A host RGB image that counts the writes of every pixel.
 class CountingImage : public ImageRgb {
  public:
-  CountingImage(int w, int h)
-      : ImageRgb(std::make_shared<BlobPlane<unsigned char>>(nullptr, 3, h, w, w), nullptr),
-        pixels_(static_cast<size_t>(w) * h * 3) {
-    get_blob()->data = pixels_.data();
-  }
+  CountingImage(int w, int h) : CountingImage(imagetest::host_rgb(w, h)) {}
+  explicit CountingImage(const std::shared_ptr<ImageRgb>& img)
+      : ImageRgb(img->get_blob(), nullptr), keep_(img) {}
   void draw_point_raw(int x, int y, unsigned char r, unsigned char g, unsigned char b) override {
     ++writes[{x, y}];
     ImageRgb::draw_point_raw(x, y, r, g, b);
   }
-  Pixels drawn() const {
-    Pixels out;
-    for (const auto& w : writes) out.insert(w.first);
-    return out;
-  }
-  int most_writes() const {
-    int most = 0;
-    for (const auto& w : writes) most = std::max(most, w.second);
-    return most;
-  }
   std::map<std::pair<int, int>, int> writes;
 
  private:
-  std::vector<unsigned char> pixels_;
+  std::shared_ptr<ImageRgb> keep_;  // owns the pixels
 };
 
-TEST(ImageBaseDrawTest, PointStampCoversMinusRadiusToRadiusMinusOne) {
-  CountingImage img(20, 10);
-  // rx = trunc(0.1 * 20) = 2, ry = trunc(0.1 * 10) = 1: columns 10-2..10+1, rows 5-1..5+0.
-  img.draw_point(P(0.5f, 0.5f), 255, 0, 0, 0.1f);
-  EXPECT_EQ(img.drawn(), rect(8, 11, 4, 5));
-  EXPECT_EQ(img.most_writes(), 1);
-  EXPECT_EQ(imagetest::get_rgb(img, 8, 4), (imagetest::Rgb{255, 0, 0}));
+TEST(ImageBaseDrawTest, StampsLinesBoxesAndTextCoverExactlyTheirPixelsOnce) {
+  const struct {
+    const char* name;  // what is drawn: point at p1, line p1-p2, box p1-p2, or text "|-|" at p1
+    int w, h;
+    float x1, y1, x2, y2, t;
+    std::initializer_list<std::array<int, 4>> expected;  // inclusive {x0, x1, y0, y1} rectangles
+  } rows[] = {
+      // rx = trunc(0.1 * 20) = 2, ry = trunc(0.1 * 10) = 1: offsets -r .. r - 1 around (10, 5).
+      {"point", 20, 10, 0.5f, 0.5f, 0, 0, 0.1f, {{8, 11, 4, 5}}},
+      // Thicknesses that are not binary fractions: 0.01 * 100 and 0.03 * 100 are 1 and 3 in float.
+      {"point", 100, 100, 0.5f, 0.5f, 0, 0, 0.01f, {{49, 50, 49, 50}}},
+      {"point", 100, 100, 0.5f, 0.5f, 0, 0, 0.03f, {{47, 52, 47, 52}}},
+      {"point", 100, 100, 0.5f, 0.5f, 0, 0, 0.5f, {{45, 54, 45, 54}}},  // radius capped at 5
+      {"point", 20, 10, 0.f, 0.f, 0, 0, 0.1f, {{0, 1, 0, 0}}},          // clipped at the edges
+      {"point", 20, 10, 1.f, 1.f, 0, 0, 0.1f, {{18, 19, 9, 9}}},
+      // n = 4 stamps at x = 8, 7, 6, 5 (the second end drawn, the first not), each x - 1..x.
+      {"line", 16, 16, 0.25f, 0.5f, 0.5f, 0.5f, 1.f / 16, {{4, 8, 7, 8}}},
+      {"line", 16, 16, 0.5f, 0.5f, 0.25f, 0.5f, 1.f / 16, {{3, 7, 7, 8}}},
+      // clang-format off
+      {"box", 16, 16, 0.25f, 0.25f, 0.75f, 0.75f, 1.f / 16,
+       {{3, 4, 4, 12}, {4, 12, 3, 4}, {11, 12, 3, 11}, {3, 11, 11, 12}}},
+      // size 0.25 on 128: cells 6.4 px across and 4 px down, dot half-size trunc(128 / 48) = 2;
+      // '|' lights column 2 (x = 44.8), rows 0..6; '-' row 3; each character starts 38.4 px on.
+      {"text", 128, 128, 0.25f, 0.5f, 0, 0, 0.25f, {{42, 45, 62, 89}, {68, 71, 74, 77}, {74, 77, 74, 77},
+       {81, 84, 74, 77}, {87, 90, 74, 77}, {94, 97, 74, 77}, {119, 122, 62, 89}}},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.name << " " << row.t);
+    CountingImage img(row.w, row.h);
+    const std::string kind = row.name;
+    const P p1(row.x1, row.y1), p2(row.x2, row.y2);
+    kind == "point"  ? img.draw_point(p1, 9, 8, 7, row.t)
+    : kind == "line" ? img.draw_line(p1, p2, 9, 8, 7, row.t)
+    : kind == "box"  ? img.draw_box(p1, p2, 9, 8, 7, row.t)
+                     : img.draw_text(p1, "|-|", 9, 8, 7, row.t);
+    Pixels expected, drawn;
+    for (const auto& r : row.expected)
+      for (int y = r[2]; y <= r[3]; ++y)
+        for (int x = r[0]; x <= r[1]; ++x) expected.insert({x, y});
+    for (const auto& w : img.writes) {
+      drawn.insert(w.first);
+      EXPECT_EQ(w.second, 1);
+    }
+    EXPECT_EQ(drawn, expected);
+    EXPECT_EQ(imagetest::get_rgb(img, row.expected.begin()->at(0), row.expected.begin()->at(2)),
+              (imagetest::Bytes{9, 8, 7}));
+  }
 }
 
-TEST(ImageBaseDrawTest, StampRadiusIsCappedAtFivePixels) {
-  CountingImage img(100, 100);
-  img.draw_point(P(0.5f, 0.5f), 1, 2, 3, 0.5f);
-  EXPECT_EQ(img.drawn(), rect(45, 54, 45, 54));
-}
-
-TEST(ImageBaseDrawTest, ThicknessBelowOnePixelDrawsNothingInThatDirection) {
+TEST(ImageBaseDrawTest, DrawsNothingForThinDegenerateOrFarAwayShapes) {
   CountingImage img(20, 10);
   img.draw_point(P(0.5f, 0.5f), 1, 1, 1, 0.f);
   img.draw_point(P(0.5f, 0.5f), 1, 1, 1, 0.08f);  // rx = 1 but ry = trunc(0.8) = 0
   img.draw_point(P(0.5f, 0.5f), 1, 1, 1, -1.f);
-  EXPECT_TRUE(img.writes.empty());
-}
-
-TEST(ImageBaseDrawTest, StampSkipsPixelsOutsideTheImage) {
-  CountingImage img(20, 10);
-  img.draw_point(P(0.f, 0.f), 9, 9, 9, 0.1f);  // columns -2..1, rows -1..0
-  EXPECT_EQ(img.drawn(), rect(0, 1, 0, 0));
-  CountingImage other(20, 10);
-  other.draw_point(P(1.f, 1.f), 9, 9, 9, 0.1f);  // columns 18..21, rows 9..10
-  EXPECT_EQ(other.drawn(), rect(18, 19, 9, 9));
-}
-
-TEST(ImageBaseDrawTest, LineDrawsSecondEndpointButNotFirst) {
-  CountingImage img(16, 16);
-  // n = 4 points at x = 8, 7, 6, 5 pixels; each stamp covers x - 1..x and rows 7..8. The first
-  // endpoint (x = 4) would add column 3.
-  img.draw_line(P(0.25f, 0.5f), P(0.5f, 0.5f), 7, 7, 7, 1.f / 16);
-  EXPECT_EQ(img.drawn(), rect(4, 8, 7, 8));
-  EXPECT_EQ(img.most_writes(), 1);
-
-  CountingImage reversed(16, 16);
-  reversed.draw_line(P(0.5f, 0.5f), P(0.25f, 0.5f), 7, 7, 7, 1.f / 16);  // x = 4, 5, 6, 7
-  EXPECT_EQ(reversed.drawn(), rect(3, 7, 7, 8));
-}
-
-TEST(ImageBaseDrawTest, DegenerateLineDrawsNothing) {
-  CountingImage img(16, 16);
-  img.draw_line(P(0.1f, 0.1f), P(0.1f, 0.1f), 7, 7, 7, 0.2f);
-  img.draw_line(P(0.5f, 0.5f), P(0.52f, 0.5f), 7, 7, 7, 0.2f);  // 0.32 pixels: n = 0
-  EXPECT_TRUE(img.writes.empty());
-}
-
-TEST(ImageBaseDrawTest, BoxIsFourLinesEachPixelWrittenOnce) {
-  CountingImage img(16, 16);
-  img.draw_box(P(0.25f, 0.25f), P(0.75f, 0.75f), 0, 255, 0, 1.f / 16);
-  // p1-(x1,y2): x = 4, y = 12..5; p1-(x2,y1): y = 4, x = 12..5; p2-(x2,y1): x = 12, y = 4..11;
-  // p2-(x1,y2): y = 12, x = 4..11. Each stamp covers the point and one pixel up/left.
-  const Pixels expected =
-      unite({rect(3, 4, 4, 12), rect(4, 12, 3, 4), rect(11, 12, 3, 11), rect(3, 11, 11, 12)});
-  EXPECT_EQ(img.drawn(), expected);
-  EXPECT_EQ(img.most_writes(), 1);
-  EXPECT_EQ(img.writes.count({3, 3}), 0u);  // neither p1 nor p2 is a line's drawn end
-  EXPECT_EQ(img.writes.count({12, 12}), 0u);
-  EXPECT_EQ(imagetest::painted(img), expected);
-}
-
-TEST(ImageBaseDrawTest, TextStampsGlyphCellsOnAFivePerSizeGrid) {
-  // size 0.25 on 128x128: cells every 6.4 px across and 4 px down, dot half-size trunc(128/48) = 2.
-  CountingImage bar(128, 128);
-  bar.draw_text(P(0.5f, 0.5f), "|", 255, 255, 255, 0.25f);  // column 2 at x = 76.8, rows 0..6
-  EXPECT_EQ(bar.drawn(), rect(74, 77, 62, 89));
-
-  CountingImage dash(128, 128);
-  dash.draw_text(P(0.5f, 0.5f), "-", 255, 255, 255, 0.25f);  // row 3 at y = 76, columns 0..4
-  EXPECT_EQ(dash.drawn(), unite({rect(62, 65, 74, 77), rect(68, 71, 74, 77), rect(74, 77, 74, 77),
-                                 rect(81, 84, 74, 77), rect(87, 90, 74, 77)}));
-
-  CountingImage two(128, 128);
-  two.draw_text(P(0.5f, 0.5f), "||", 255, 255, 255, 0.25f);  // the second advances 6/5 size = 38.4 px
-  EXPECT_EQ(two.drawn(), unite({rect(74, 77, 62, 89), rect(113, 116, 62, 89)}));
-  EXPECT_EQ(two.most_writes(), 1);
-
-  CountingImage blank(128, 128);
-  blank.draw_text(P(0.5f, 0.5f), "   ", 255, 255, 255, 0.25f);
-  EXPECT_TRUE(blank.writes.empty());
-}
-
-TEST(ImageBaseDrawTest, DrawingFarOutsideTheImageIsHarmless) {
-  CountingImage img(16, 16);
+  img.draw_point(P(std::nanf(""), 0.5f), 1, 1, 1, 0.1f);
+  img.draw_line(P(0.1f, 0.1f), P(0.1f, 0.1f), 1, 1, 1, 0.2f);
+  img.draw_line(P(0.5f, 0.5f), P(0.52f, 0.5f), 1, 1, 1, 0.2f);  // 0.4 pixels: n = 0
   img.draw_line(P(-1e30f, 0.5f), P(1e30f, 0.5f), 1, 1, 1, 0.1f);
   img.draw_box(P(-5.f, -5.f), P(-4.f, -4.f), 1, 1, 1, 0.1f);
   img.draw_text(P(2.f, 2.f), "abc", 1, 1, 1, 0.1f);
-  img.draw_point(P(std::nanf(""), 0.5f), 1, 1, 1, 0.1f);
+  img.draw_text(P(0.f, 0.f), "   ", 1, 1, 1, 0.5f);
   EXPECT_TRUE(img.writes.empty());
 }
 
-TEST(ImageBaseDeathTest, TextOutsideTheFontIsFatal) {
+TEST(ImageBaseDeathTest, TextOutsideTheFontAndJpegOfTheBaseClassAreFatal) {
   CountingImage img(16, 16);
   EXPECT_DEATH(img.draw_text(P(0.f, 0.f), "a\tb", 1, 1, 1, 0.1f),
                "Check failed: asiicBegin <= asiic && asiic < asiicEnd ");
+  EXPECT_DEATH(img.ImageBase::encode_jpg(), "NotImplemented");
+  EXPECT_DEATH(img.ImageBase::decode_jpg({}, ImageBase::DECODE_DEFAULT), "NotImplemented");
+}
+
+// ---- Behaviour both image classes share, checked plane by plane (R, G, B or Y, U,V rows) ----
+
+using imagetest::Bytes;
+using imagetest::planes;
+using imagetest::rows;
+
+class ImageKindsTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { MiSysInit(); }
+};
+
+struct Kind {
+  const char* name;
+  std::function<std::shared_ptr<ImageBase>(unsigned, unsigned)> host, mmz;
+  const char* decodeFailed;
+};
+// clang-format off
+const Kind kKinds[] = {
+    {"RGB", [](unsigned w, unsigned h) { return produce_ImageRgb(w, h, nullptr); },
+     [](unsigned w, unsigned h) { return produce_mmz_ImageRgb(w, h, nullptr); }, "TJ Parse to RGB Failed."},
+    {"NV12", [](unsigned w, unsigned h) { return produce_ImageYuv420sp(w, h, nullptr); },
+     [](unsigned w, unsigned h) { return produce_mmz_ImageYuv420sp(w, h, nullptr); }, "TJ Parse to YUV420P Failed."},
+};
+// clang-format on
+
+// Platform images end every write by flushing their cache (DMA and engines read memory).
+void expect_flushed(const ImageBase& img) {
+  if (img.phy() != 0) {
+    EXPECT_GT(MI_TEST_GetCallCount("MI_SYS_FlushInvCache"), 0u);
+  }
+}
+
+// A byte that differs between neighbours in every used byte of every plane.
+void fill_pattern(const ImageBase& img) {
+  int k = 0;
+  for (const imagetest::Plane& p : planes(img))
+    for (unsigned r = 0; r < p.rows; ++r, ++k)
+      for (unsigned c = 0; c < img.width(); ++c) p.data[r * p.stride + c] = Bytes::value_type(k * 13 + c * 7);
+  img.refresh();
+}
+
+// Writes src into `out` (the rows of an image with planes `to`) at byte column x and image row y
+// (plane row y / step); what falls outside is cut off. Bytes and pixels share columns in both classes.
+void place(const ImageBase& src, int x, int y, const std::vector<imagetest::Plane>& to,
+           std::vector<Bytes>& out) {
+  const std::vector<Bytes> in = rows(src);
+  const std::vector<imagetest::Plane> from = planes(src);
+  for (size_t p = 0, i = 0, base = 0; p < from.size(); base += to[p].rows, ++p)
+    for (int r = 0, row = y / static_cast<int>(from[p].step); r < static_cast<int>(from[p].rows);
+         ++r, ++row, ++i)
+      for (int c = 0; c < static_cast<int>(src.width()); ++c)
+        if (row >= 0 && row < static_cast<int>(to[p].rows) && c + x >= 0 &&
+            c + x < static_cast<int>(out[0].size()))
+          out[base + row][c + x] = in[i][c];
+}
+
+TEST_F(ImageKindsTest, CopiesByDmaAndByCpuAgree) {
+  for (const Kind& kind : kKinds) {
+    SCOPED_TRACE(kind.name);
+    auto src = kind.mmz(40, 6);  // stride 48
+    fill_pattern(*src);
+    EXPECT_EQ(src->produce()->width() + src->produce()->height(), 0u);
+    for (int d = 0; d < 6; ++d) {
+      auto dst = d < 2 ? kind.mmz(0, 0) : d < 4 ? src->produce() /* stride 64 */ : kind.host(0, 0);
+      const bool cpu = d % 2;
+      MI_TEST_ResetCallLog();
+      dst->copy_from(src.get(), false, cpu);
+      EXPECT_EQ(rows(*dst), rows(*src)) << d;
+      expect_flushed(*dst);
+      EXPECT_EQ(MI_TEST_GetCallCount("MI_SYS_BufBlitPa") + MI_TEST_GetCallCount("MI_SYS_MemcpyPa") > 0,
+                !cpu && d < 4);
+    }
+    ImageSplitPlaneDesc desc;
+    desc.width = 40;
+    desc.height = 6;
+    const auto in = planes(*src);
+    for (int k = 0; k < 2; ++k) {  // virtual addresses into a host image, then physical ones
+      for (size_t p = 0; p < in.size(); ++p) {
+        desc.virAddr[p] = k ? nullptr : in[p].data;
+        desc.phyAddr[p] = k ? src->phy() + (in[p].data - src->data()) : 0;
+        desc.stride[p] = static_cast<int>(in[p].stride);
+      }
+      auto dst = k ? kind.mmz(0, 0) : kind.host(0, 0);
+      MI_TEST_ResetCallLog();
+      dst->copy_from_split_planes(desc);
+      EXPECT_EQ(rows(*dst), rows(*src));
+      expect_flushed(*dst);
+    }
+  }
+}
+
+TEST_F(ImageKindsTest, PadCropAndRoiCopyByEngineAndCpuPlaceThePeer) {
+  for (const Kind& kind : kKinds) {
+    auto src = kind.mmz(8, 6);
+    fill_pattern(*src);
+    for (const roiresize::PadSize& pad :
+         {roiresize::PadSize{0, 0, 0, 0}, {2, 4, 2, 0}, {-2, 2, -2, 2}, {-4, -2, 0, -2}})
+      for (bool cpu : {false, true}) {
+        SCOPED_TRACE(testing::Message() << kind.name << " pad " << pad.left << "/" << pad.right << "/"
+                                        << pad.top << "/" << pad.bottom << " cpu " << cpu);
+        auto dst = kind.mmz(0, 0);
+        MI_TEST_ResetCallLog();
+        dst->pad_crop_from(src.get(), pad, 255, 0, 0, false, cpu);  // red: different U and V
+        expect_flushed(*dst);
+        auto expected = kind.host(8 + pad.xPad(), 6 + pad.yPad());
+        expected->reset(255, 0, 0);
+        std::vector<Bytes> want = rows(*expected);
+        place(*src, pad.left, pad.top, planes(*expected), want);
+        EXPECT_EQ(rows(*dst), want);
+      }
+    for (bool platform : {true, false}) {
+      SCOPED_TRACE(testing::Message() << kind.name << " ROI copy, platform " << platform);
+      auto peer = platform ? kind.mmz(4, 4) : kind.host(4, 4);
+      fill_pattern(*peer);
+      auto dst = platform ? kind.mmz(10, 8) : kind.host(10, 8);  // stride 16 or 10
+      dst->reset(1, 2, 3);
+      std::vector<Bytes> want = rows(*dst);
+      place(*peer, 4, 2, planes(*dst), want);
+      MI_TEST_ResetCallLog();
+      dst->roi_copy_from(peer.get(), {4, 2, 4, 4}, false);
+      EXPECT_EQ(rows(*dst), want);
+      expect_flushed(*dst);
+    }
+  }
+}
+
+TEST_F(ImageKindsTest, BadJpegsFailWithoutTouchingTheImageAndHugeOnesBeforeDecoding) {
+  const Bytes good = imagetest::make_jpeg(128, 64, TJSAMP_420);
+  for (const Kind& kind : kKinds) {
+    SCOPED_TRACE(kind.name);
+    auto img = kind.host(4, 2);
+    fill_pattern(*img);
+    const std::vector<Bytes> before = rows(*img);
+    LogCapture log(google::GLOG_ERROR);
+    const std::string limit = " pixels exceeds the decoding limit of 8192x8192.";
+    const std::pair<Bytes, std::string> cases[] = {
+        {{}, "TJ Parse Header Failed."},
+        {{0xff, 0xd8, 0x00, 0x13, 0x37}, "TJ Parse Header Failed."},
+        {Bytes(good.begin(), good.begin() + good.size() / 2), kind.decodeFailed},
+        {imagetest::jpeg_claiming(8192, 8), kind.decodeFailed},  // at the limit: decoded (and short of data)
+        {imagetest::jpeg_claiming(8193, 8), "JPEG of 8193x8" + limit},
+        {imagetest::jpeg_claiming(8, 8193), "JPEG of 8x8193" + limit},
+        {imagetest::jpeg_claiming(16000, 16000), "JPEG of 16000x16000" + limit},
+    };
+    for (const auto& c : cases) {
+      const int seen = log.count(c.second);
+      EXPECT_FALSE(img->decode_jpg(c.first, ImageBase::DECODE_DEFAULT));
+      EXPECT_EQ(log.count(c.second), seen + 1) << c.second;
+    }
+    EXPECT_EQ(log.count(kind.decodeFailed), 2);  // the huge ones were refused before decoding
+    EXPECT_EQ(rows(*img), before);
+  }
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// Helpers shared by the image tests: host images with direct pixel access, pixel sets, and JPEG
-// bytes made with TurboJPEG from a colour function.
+// Helpers shared by the image tests: host and platform images with direct pixel access, pattern
+// fills, and JPEG bytes made with TurboJPEG.
 #pragma once
 
 #include <turbojpeg.h>
 
 #include <functional>
 #include <memory>
-#include <set>
-#include <utility>
 #include <vector>
 
 #include "util/ImageRgb.h"
@@ -16,105 +14,100 @@
 
 namespace imagetest {
 
-using Pixels = std::set<std::pair<int, int>>;  // (x, y)
-using Rgb = std::vector<unsigned char>;
+using Bytes = std::vector<unsigned char>;  // a colour {R, G, B} or a chroma pair {U, V}
 
-inline std::shared_ptr<ImageRgb> host_rgb(unsigned int w, unsigned int h) {
-  return std::dynamic_pointer_cast<ImageRgb>(produce_ImageRgb(w, h, nullptr));
+// clang-format off
+template <typename T>
+std::shared_ptr<T> as(const std::shared_ptr<ImageBase>& image) { return std::dynamic_pointer_cast<T>(image); }
+inline std::shared_ptr<ImageRgb> host_rgb(unsigned w, unsigned h) { return as<ImageRgb>(produce_ImageRgb(w, h, nullptr)); }
+inline std::shared_ptr<ImageRgb> mmz_rgb(unsigned w, unsigned h) { return as<ImageRgb>(produce_mmz_ImageRgb(w, h, nullptr)); }
+inline std::shared_ptr<ImageYuv420sp> host_yuv(unsigned w, unsigned h) {
+  return as<ImageYuv420sp>(produce_ImageYuv420sp(w, h, nullptr));
 }
-inline std::shared_ptr<ImageYuv420sp> host_yuv(unsigned int w, unsigned int h) {
-  return std::dynamic_pointer_cast<ImageYuv420sp>(produce_ImageYuv420sp(w, h, nullptr));
+inline std::shared_ptr<ImageYuv420sp> mmz_yuv(unsigned w, unsigned h) {
+  return as<ImageYuv420sp>(produce_mmz_ImageYuv420sp(w, h, nullptr));
 }
-inline std::shared_ptr<ImageRgb> mmz_rgb(unsigned int w, unsigned int h) {
-  return std::dynamic_pointer_cast<ImageRgb>(produce_mmz_ImageRgb(w, h, nullptr));
+inline unsigned char& at(const ImageRgb& img, int k, int x, int y) { return img.plane_data(k)[y * img.stride() + x]; }
+inline Bytes get_rgb(const ImageRgb& img, int x, int y) { return {at(img, 0, x, y), at(img, 1, x, y), at(img, 2, x, y)}; }
+inline unsigned char& luma(const ImageYuv420sp& img, int x, int y) { return img.data()[y * img.stride() + x]; }
+// The U,V pair of chroma element (i = column, j = row).
+inline Bytes chroma(const ImageYuv420sp& img, int i, int j) {
+  return {img.uv_data()[j * img.stride() + 2 * i], img.uv_data()[j * img.stride() + 2 * i + 1]};
 }
-inline std::shared_ptr<ImageYuv420sp> mmz_yuv(unsigned int w, unsigned int h) {
-  return std::dynamic_pointer_cast<ImageYuv420sp>(produce_mmz_ImageYuv420sp(w, h, nullptr));
-}
+// clang-format on
 
-inline unsigned char& at(const ImageRgb& img, int plane, int x, int y) {
-  return img.plane_data(plane)[static_cast<size_t>(y) * img.stride() + x];
-}
-inline void set_rgb(const ImageRgb& img, int x, int y, unsigned char r, unsigned char g, unsigned char b) {
-  at(img, 0, x, y) = r;
-  at(img, 1, x, y) = g;
-  at(img, 2, x, y) = b;
-}
-inline Rgb get_rgb(const ImageRgb& img, int x, int y) {
-  return {at(img, 0, x, y), at(img, 1, x, y), at(img, 2, x, y)};
-}
-
-inline unsigned char& luma(const ImageYuv420sp& img, int x, int y) {
-  return img.data()[static_cast<size_t>(y) * img.stride() + x];
-}
-// The U,V pair of chroma element (i = column, j = row) as {U, V}.
-inline Rgb chroma(const ImageYuv420sp& img, int i, int j) {
-  const unsigned char* p = img.uv_data() + static_cast<size_t>(j) * img.stride() + 2 * i;
-  return {p[0], p[1]};
-}
-inline void set_chroma(const ImageYuv420sp& img, int i, int j, unsigned char u, unsigned char v) {
-  unsigned char* p = img.uv_data() + static_cast<size_t>(j) * img.stride() + 2 * i;
-  p[0] = u;
-  p[1] = v;
-}
-
-// Fills every pixel (stride padding included) of the RGB image with a function of (plane, x, y).
-inline void fill_rgb(const ImageRgb& img, const std::function<unsigned char(int, int, int)>& fn) {
+// Every pixel (stride padding included) of plane k gets fn(k, x, y); platform images are flushed.
+inline void fill_rgb(const ImageRgb& img, const std::function<int(int, int, int)>& fn) {
   for (int k = 0; k < 3; ++k)
-    for (unsigned int y = 0; y < img.height(); ++y)
-      for (unsigned int x = 0; x < img.stride(); ++x) at(img, k, x, y) = fn(k, x, y);
+    for (unsigned y = 0; y < img.height(); ++y)
+      for (unsigned x = 0; x < img.stride(); ++x) at(img, k, x, y) = static_cast<unsigned char>(fn(k, x, y));
+  img.refresh();
 }
-// Fills Y with fy(x, y) and each chroma pair with fuv(i, j) = {U, V}.
-inline void fill_yuv(const ImageYuv420sp& img, const std::function<unsigned char(int, int)>& fy,
-                     const std::function<Rgb(int, int)>& fuv) {
-  for (unsigned int y = 0; y < img.height(); ++y)
-    for (unsigned int x = 0; x < img.width(); ++x) luma(img, x, y) = fy(x, y);
-  for (unsigned int j = 0; j < img.height() / 2; ++j)
-    for (unsigned int i = 0; i < img.width() / 2; ++i) {
-      Rgb uv = fuv(i, j);
-      set_chroma(img, i, j, uv[0], uv[1]);
-    }
+// Y(x, y) = fy(x, y); the chroma pair (i, j) = {fu(i, j), fu(i, j) ^ 0x5a} (U and V differ).
+inline void fill_yuv(const ImageYuv420sp& img, const std::function<int(int, int)>& fy,
+                     const std::function<int(int, int)>& fu) {
+  for (unsigned y = 0; y < img.height(); ++y)
+    for (unsigned x = 0; x < img.width(); ++x) luma(img, x, y) = static_cast<unsigned char>(fy(x, y));
+  for (unsigned j = 0; j < img.height() / 2; ++j)
+    for (unsigned c = 0; c < img.width(); ++c)
+      img.uv_data()[j * img.stride() + c] = Bytes::value_type(fu(c / 2, j) ^ (c % 2 ? 0x5a : 0));
+  img.refresh();
 }
+inline int ypat(int x, int y) { return x * 7 + y * 13; }
+inline int upat(int i, int j) { return 100 + i * 3 + j * 17; }
 
-// Pixels (x, y) of the RGB image whose colour is not (0, 0, 0).
-inline Pixels painted(const ImageRgb& img) {
-  Pixels out;
-  for (unsigned int y = 0; y < img.height(); ++y)
-    for (unsigned int x = 0; x < img.width(); ++x)
-      if (at(img, 0, x, y) || at(img, 1, x, y) || at(img, 2, x, y))
-        out.insert({static_cast<int>(x), static_cast<int>(y)});
+// The planes of either image class: R, G, B for RGB; Y, then the U,V rows (vertical step 2) for NV12.
+struct Plane {
+  unsigned char* data;
+  unsigned stride, rows, step;
+};
+inline std::vector<Plane> planes(const ImageBase& img) {
+  if (auto* rgb = dynamic_cast<const ImageRgb*>(&img)) {
+    std::vector<Plane> out;
+    for (int k = 0; k < 3; ++k) out.push_back({rgb->plane_data(k), img.stride(), img.height(), 1});
+    return out;
+  }
+  auto* yuv = dynamic_cast<const ImageYuv420sp*>(&img);
+  return {{yuv->data(), img.stride(), img.height(), 1}, {yuv->uv_data(), img.stride(), img.height() / 2, 2}};
+}
+// The used bytes (width per row) of every row of every plane.
+inline std::vector<Bytes> rows(const ImageBase& img) {
+  std::vector<Bytes> out;
+  for (const Plane& p : planes(img))
+    for (unsigned r = 0; r < p.rows; ++r)
+      out.emplace_back(p.data + r * p.stride, p.data + r * p.stride + img.width());
   return out;
 }
 
-inline Pixels rect(int x0, int x1, int y0, int y1) {  // inclusive bounds
-  Pixels out;
-  for (int y = y0; y <= y1; ++y)
-    for (int x = x0; x <= x1; ++x) out.insert({x, y});
-  return out;
+inline Bytes noise(int x, int y) {
+  return {Bytes::value_type(x * 37 + y * 11), Bytes::value_type((y * 91) ^ x), Bytes::value_type(x * y)};
 }
-inline Pixels unite(std::initializer_list<Pixels> sets) {
-  Pixels out;
-  for (const Pixels& s : sets) out.insert(s.begin(), s.end());
-  return out;
-}
-
-// A JPEG of w x h with the given TurboJPEG subsampling, pixel (x, y) coloured by fn.
-inline std::vector<unsigned char> make_jpeg(int w, int h, int subsamp, const std::function<Rgb(int, int)>& fn,
-                                            int quality = 95) {
-  std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      Rgb c = fn(x, y);
-      std::copy(c.begin(), c.end(), rgb.begin() + (static_cast<size_t>(y) * w + x) * 3);
-    }
+// A JPEG of w x h pixels noise(x, y) with the TurboJPEG subsampling, quality 95.
+inline Bytes make_jpeg(int w, int h, int subsamp) {
+  Bytes rgb;
+  for (int i = 0; i < w * h; ++i) {
+    const Bytes c = noise(i % w, i / w);
+    rgb.insert(rgb.end(), c.begin(), c.end());
+  }
   tjhandle handle = tjInitCompress();
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &jpeg, &size, subsamp, quality, 0);
-  std::vector<unsigned char> out(jpeg, jpeg + size);
+  tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &jpeg, &size, subsamp, 95, 0);
+  Bytes out(jpeg, jpeg + size);
   tjFree(jpeg);
   tjDestroy(handle);
   return out;
+}
+// A small JPEG whose frame header (SOF0) is edited to claim w x h pixels.
+inline Bytes jpeg_claiming(int w, int h) {
+  Bytes jpeg = make_jpeg(8, 8, TJSAMP_420);
+  for (size_t i = 0; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xff && jpeg[i + 1] == 0xc0) {
+      jpeg[i + 5] = static_cast<unsigned char>(h >> 8), jpeg[i + 6] = static_cast<unsigned char>(h);
+      jpeg[i + 7] = static_cast<unsigned char>(w >> 8), jpeg[i + 8] = static_cast<unsigned char>(w);
+      break;
+    }
+  return jpeg;
 }
 
 }  // namespace imagetest

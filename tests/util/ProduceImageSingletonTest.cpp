@@ -16,22 +16,15 @@ void install(const std::string& json) {
 }
 
 // Death tests run first, each in a fresh child that builds the singletons from its own configuration.
-TEST(ProduceImageSingletonDeathTest, UnknownImageFormatIsFatal) {
-  EXPECT_DEATH(
-      {
-        install(R"({"ImageFormat": "ImageBgr"})");
-        produce_Image();
-      },
-      "cannot recognize ImageBgr");
-}
-
-TEST(ProduceImageSingletonDeathTest, DictionarySmallerThanThePreallocatedFramesIsFatal) {
-  EXPECT_DEATH(
-      {
-        install(R"({"memCntPreallocatedByLib_Global": 20, "ImageDetailDict": {"capacity": 10}})");
-        singleton_FrameDetailDict();
-      },
-      "Check failed: capacity >= memCntPreallocatedByLib ");
+TEST(ProduceImageSingletonDeathTest, BadOrMissingConfigurationIsFatal) {
+  EXPECT_DEATH((install(R"({"ImageFormat": "ImageBgr"})"), produce_Image()), "cannot recognize ImageBgr");
+  EXPECT_DEATH((install(R"({"memCntPreallocatedByLib_Global": 20, "ImageDetailDict": {"capacity": 10}})"),
+                singleton_FrameDetailDict()),
+               "Check failed: capacity >= memCntPreallocatedByLib ");
+  const std::string oneValue = "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) ";
+  EXPECT_DEATH((install("{}"), produce_Image()), oneValue + "ImageFormat: ");
+  EXPECT_DEATH((install(R"({"ImageDetailDict": {"capacity": 10}})"), singleton_FrameDetailDict()),
+               oneValue + "memCntPreallocatedByLib_Global: ");
 }
 
 TEST(ProduceImageSingletonTest, EveryCallSharesOneImageAndOneDictionary) {
