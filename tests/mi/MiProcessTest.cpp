@@ -132,8 +132,6 @@ TEST(MiProcessTest, ProcessDyingInsideTheArenaLockDoesNotWedgeOthers) {
   MI_PHY p = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &p), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_SUCCESS);
-  MI_TEST_ArenaInfo_t info{};
-  EXPECT_EQ(MI_TEST_GetArenaInfo(&info), MI_SUCCESS);
 }
 
 TEST(MiProcessTest, FullArenaReclaimsTheBlocksOfDeadProcesses) {
@@ -151,43 +149,6 @@ TEST(MiProcessTest, FullArenaReclaimsTheBlocksOfDeadProcesses) {
   child.kill_and_wait();
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MMA_Free(0, mine), MI_SUCCESS);
-}
-
-TEST(MiProcessTest, FrameBufferRecordCarriesAnNv12FrameToAnotherProcess) {
-  constexpr uint16_t kW = 6, kH = 4, kStride = 16;
-  Child child([](int fd) {
-    MI_PHY phy = 0;
-    if (MI_SYS_MMA_Alloc(0, nullptr, kStride * kH * 3 / 2, &phy) != MI_SUCCESS) return false;
-    MI_SYS_BufInfo_t info{};
-    info.eBufType = E_MI_SYS_BUFDATA_FRAME;
-    if (MI_SYS_GetCurPts(0, &info.u64Pts) != MI_SUCCESS) return false;
-    MI_SYS_FrameData_t& f = info.stFrameData;
-    f.ePixelFormat = E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420;
-    f.u16Width = kW;
-    f.u16Height = kH;
-    f.u32Stride[0] = f.u32Stride[1] = kStride;
-    f.u64PhyAddr[0] = phy;
-    f.u64PhyAddr[1] = phy + kStride * kH;
-    if (MI_SYS_MemsetPa(0, f.u64PhyAddr[0], 0x51515151u, kStride * kH) != MI_SUCCESS) return false;
-    if (MI_SYS_MemsetPa(0, f.u64PhyAddr[1], 0x80808080u, kStride * kH / 2) != MI_SUCCESS) return false;
-    return write(fd, &info, sizeof(info)) == sizeof(info);
-  });
-  ASSERT_TRUE(child.started());
-  MI_SYS_BufInfo_t info{};
-  ASSERT_TRUE(child.read_report(&info, sizeof(info)));
-  MI_U64 now = 0;
-  ASSERT_EQ(MI_SYS_GetCurPts(0, &now), MI_SUCCESS);
-  EXPECT_LE(info.u64Pts, now);
-  const MI_SYS_FrameData_t& f = info.stFrameData;
-  ASSERT_EQ(f.u64PhyAddr[1], f.u64PhyAddr[0] + f.u32Stride[0] * f.u16Height);
-  uint32_t bytes = f.u32Stride[0] * f.u16Height * 3 / 2;
-  void* vir = nullptr;
-  ASSERT_EQ(MI_SYS_Mmap(f.u64PhyAddr[0], bytes, &vir, 1), MI_SUCCESS);
-  EXPECT_EQ(static_cast<uint8_t*>(vir)[0], 0x51);
-  EXPECT_EQ(static_cast<uint8_t*>(vir)[kStride * kH - 1], 0x51);
-  EXPECT_EQ(static_cast<uint8_t*>(vir)[kStride * kH], 0x80);
-  EXPECT_EQ(static_cast<uint8_t*>(vir)[bytes - 1], 0x80);
-  EXPECT_EQ(MI_SYS_Munmap(vir, bytes), MI_SUCCESS);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Tests of MI_SCL in the platform SDK stand-in: NV12 crop and scale, the reduction limits of one call,
-// argument checks and the retry code.
+// Tests of MI_SCL in the platform SDK stand-in: NV12 crop windows, the reduction limits of one call,
+// argument checks and the retry code (the scaling arithmetic is libyuv's).
 #include <gtest/gtest.h>
 
 #include "mi/MiEngineImage.h"
@@ -41,79 +41,51 @@ class MiSclTest : public ::testing::Test {
 };
 
 TEST_F(MiSclTest, CropOfTheDestinationSizeIsCopiedExactly) {
-  EngineImage src = nv12(14, 10, 17);
-  EngineImage dst = nv12(6, 4, 9);
-  uint8_t pad = dst.at(0, 6, 1);
+  EngineImage src = nv12(14, 10, 17), dst = nv12(6, 4, 9), whole = nv12(14, 10, 15);
+  const uint8_t pad = dst.at(0, 6, 1);
   ASSERT_EQ(stretch(src, {4, 2, 6, 4}, dst), MI_SUCCESS);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(dst.at(0, x, y), src.at(0, 4 + x, 2 + y)) << "Y " << x << "," << y;
-  }
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(dst.at(1, x, y), src.at(1, 4 + x, 1 + y)) << "UV " << x << "," << y;
-  }
+  for (int k = 0; k < 2; ++k)
+    for (int y = 0; y < dst.rows(k); ++y)
+      for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(dst.at(k, x, y), src.at(k, 4 + x, 2 / (k + 1) + y)) << k << x << y;
   EXPECT_EQ(dst.at(0, 6, 1), pad);
+  // No crop window: the whole source.
+  MI_SCL_DirectBuf_t s = direct(src), d = direct(whole);
+  ASSERT_EQ(MI_SCL_StretchBuf(&s, nullptr, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_SUCCESS);
+  EXPECT_EQ(whole.at(0, 13, 9), src.at(0, 13, 9));
+  EXPECT_EQ(whole.at(1, 13, 4), src.at(1, 13, 4));
 }
 
-TEST_F(MiSclTest, HalvingACropAveragesTwoByTwoBlocks) {
-  EngineImage src = nv12(16, 12, 16);
-  EngineImage dst = nv12(4, 4, 6);
-  ASSERT_EQ(stretch(src, {2, 4, 8, 8}, dst), MI_SUCCESS);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      int sx = 2 + 2 * x, sy = 4 + 2 * y;
-      int sum = src.at(0, sx, sy) + src.at(0, sx + 1, sy) + src.at(0, sx, sy + 1) + src.at(0, sx + 1, sy + 1);
-      EXPECT_NEAR(dst.at(0, x, y), (sum + 2) / 4, 1) << x << "," << y;
-    }
-  }
-}
-
-TEST_F(MiSclTest, ReductionLimitsAreSixTimesAcrossAndFourTimesDown) {
-  EngineImage src = nv12(64, 32, 64);
-  EngineImage dst = nv12(4, 4, 4);
-  EXPECT_EQ(stretch(src, {0, 0, 24, 16}, dst), MI_SUCCESS);
-  EXPECT_EQ(stretch(src, {0, 0, 26, 16}, dst), MI_ERR_SCL_SIZE_LIMIT);
-  EXPECT_EQ(stretch(src, {0, 0, 24, 18}, dst), MI_ERR_SCL_SIZE_LIMIT);
-  EngineImage up = nv12(40, 30, 48);
+TEST_F(MiSclTest, RefusesBadBuffersCropsAndReductionsBeyondSixAcrossAndFourDown) {
+  EngineImage src = nv12(64, 32, 64), dst = nv12(4, 4, 4), up = nv12(40, 30, 48);
+  MI_SCL_DirectBuf_t s = direct(src), d = direct(dst), i8 = s, narrow = d, lost = d;
+  i8.ePixelFormat = E_MI_SYS_PIXEL_FRAME_I8;
+  narrow.u32Stride[1] = 2;
+  lost.phyAddr[1] = 0x12345000;
+  MI_SYS_WindowRect_t crop{0, 0, 8, 4};
+  auto call = [&](const MI_SCL_DirectBuf_t* a, const MI_SCL_DirectBuf_t* b, int filter) {
+    return MI_SCL_StretchBuf(a, &crop, b, static_cast<MI_SCL_FilterType_e>(filter));
+  };
+  const int kBilinear = E_MI_SCL_FILTER_TYPE_BILINEAR;
+  EXPECT_EQ(call(nullptr, &d, kBilinear), MI_ERR_SCL_NULL_PTR);
+  EXPECT_EQ(call(&s, &d, 9), MI_ERR_SCL_NOT_SUPPORT);
+  EXPECT_EQ(call(&i8, &d, kBilinear), MI_ERR_SCL_NOT_SUPPORT);
+  EXPECT_EQ(call(&s, &narrow, kBilinear), MI_ERR_SCL_ILLEGAL_PARAM);
+  EXPECT_EQ(call(&s, &lost, kBilinear), MI_ERR_SCL_UNEXIST);
+  const struct {
+    MI_SYS_WindowRect_t crop;
+    MI_S32 code;
+  } crops[] = {{{1, 0, 8, 4}, MI_ERR_SCL_ILLEGAL_PARAM},  {{0, 0, 7, 4}, MI_ERR_SCL_ILLEGAL_PARAM},
+               {{58, 0, 8, 4}, MI_ERR_SCL_ILLEGAL_PARAM}, {{0, 30, 8, 4}, MI_ERR_SCL_ILLEGAL_PARAM},
+               {{0, 0, 0, 4}, MI_ERR_SCL_ILLEGAL_PARAM},  {{0, 0, 24, 16}, MI_SUCCESS},
+               {{0, 0, 26, 16}, MI_ERR_SCL_SIZE_LIMIT},   {{0, 0, 24, 18}, MI_ERR_SCL_SIZE_LIMIT}};
+  for (const auto& c : crops)
+    EXPECT_EQ(stretch(src, c.crop, dst), c.code) << c.crop.u16X << " " << c.crop.u16Width;
   EXPECT_EQ(stretch(src, {0, 0, 4, 2}, up), MI_SUCCESS) << "enlargement is not limited";
 }
 
-TEST_F(MiSclTest, NullCropMeansTheWholeSource) {
-  EngineImage src = nv12(8, 6, 8);
-  EngineImage dst = nv12(8, 6, 10);
-  MI_SCL_DirectBuf_t s = direct(src);
-  MI_SCL_DirectBuf_t d = direct(dst);
-  ASSERT_EQ(MI_SCL_StretchBuf(&s, nullptr, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_SUCCESS);
-  EXPECT_EQ(dst.at(0, 7, 5), src.at(0, 7, 5));
-  EXPECT_EQ(dst.at(1, 7, 2), src.at(1, 7, 2));
-}
-
-TEST_F(MiSclTest, RefusesBadBuffersAndCrops) {
-  EngineImage src = nv12(16, 8, 16);
-  EngineImage dst = nv12(8, 4, 8);
-  MI_SCL_DirectBuf_t s = direct(src);
-  MI_SCL_DirectBuf_t d = direct(dst);
-  MI_SYS_WindowRect_t crop{0, 0, 8, 4};
-  EXPECT_EQ(MI_SCL_StretchBuf(nullptr, &crop, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_ERR_SCL_NULL_PTR);
-  EXPECT_EQ(MI_SCL_StretchBuf(&s, &crop, &d, static_cast<MI_SCL_FilterType_e>(9)), MI_ERR_SCL_NOT_SUPPORT);
-  MI_SCL_DirectBuf_t i8 = s;
-  i8.ePixelFormat = E_MI_SYS_PIXEL_FRAME_I8;
-  EXPECT_EQ(MI_SCL_StretchBuf(&i8, &crop, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_ERR_SCL_NOT_SUPPORT);
-  EXPECT_EQ(stretch(src, {1, 0, 8, 4}, dst), MI_ERR_SCL_ILLEGAL_PARAM) << "odd x";
-  EXPECT_EQ(stretch(src, {0, 0, 7, 4}, dst), MI_ERR_SCL_ILLEGAL_PARAM) << "odd width";
-  EXPECT_EQ(stretch(src, {10, 0, 8, 4}, dst), MI_ERR_SCL_ILLEGAL_PARAM) << "beyond the right edge";
-  EXPECT_EQ(stretch(src, {0, 6, 8, 4}, dst), MI_ERR_SCL_ILLEGAL_PARAM) << "beyond the bottom";
-  EXPECT_EQ(stretch(src, {0, 0, 0, 4}, dst), MI_ERR_SCL_ILLEGAL_PARAM);
-  MI_SCL_DirectBuf_t narrow = d;
-  narrow.u32Stride[1] = 6;
-  EXPECT_EQ(MI_SCL_StretchBuf(&s, &crop, &narrow, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_ERR_SCL_ILLEGAL_PARAM);
-  MI_SCL_DirectBuf_t lost = d;
-  lost.phyAddr[1] = 0x12345000;
-  EXPECT_EQ(MI_SCL_StretchBuf(&s, &crop, &lost, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_ERR_SCL_UNEXIST);
-}
-
 TEST_F(MiSclTest, RetryCodeCanBeInjectedForSeveralCalls) {
-  EngineImage src = nv12(8, 4, 8);
-  EngineImage dst = nv12(8, 4, 8);
+  EngineImage src = nv12(8, 4, 8), dst = nv12(8, 4, 8);
   MI_TEST_ResetCallLog();
   ASSERT_EQ(MI_TEST_InjectFault("MI_SCL_StretchBuf", MI_ERR_SCL_RETRY, 0, 3), MI_SUCCESS);
   int calls = 1;
@@ -121,7 +93,6 @@ TEST_F(MiSclTest, RetryCodeCanBeInjectedForSeveralCalls) {
   while ((ret = stretch(src, {0, 0, 8, 4}, dst)) == static_cast<MI_S32>(0xA009201Fu)) ++calls;
   EXPECT_EQ(ret, MI_SUCCESS);
   EXPECT_EQ(calls, 4);
-  EXPECT_EQ(MI_TEST_GetCallCount("MI_SCL_StretchBuf"), 4u);
   EXPECT_EQ(dst.at(0, 5, 3), src.at(0, 5, 3));
 }
 
