@@ -16,64 +16,49 @@ namespace {
 
 const bool kPrivateArena = use_private_arena("MiProcessTest", "32M");
 
-// A forked child that reports to the parent through a pipe and then waits until it is killed.
+// A forked child that runs `body(fd)`, which writes its report to fd and returns true on success,
+// and then stays alive, holding whatever it took, until the parent kills it.
 class Child {
  public:
-  // Runs `body(fd)` in a new process; body writes its report to fd and returns true on success.
   template <typename Body>
   explicit Child(Body body) {
-    int toParent[2];
-    int toChild[2];
-    if (pipe(toParent) != 0 || pipe(toChild) != 0) return;
+    int fds[2];
+    if (pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
-      close(toParent[0]);
-      close(toChild[1]);
-      bool ok = body(toParent[1]);
-      char c;
-      // Stay alive, holding whatever the body took, until the parent kills this process.
-      while (ok && read(toChild[0], &c, 1) != 0) {
-      }
-      _exit(ok ? 0 : 1);
+      close(fds[0]);
+      if (!body(fds[1])) _exit(1);
+      for (;;) pause();
     }
-    close(toParent[1]);
-    close(toChild[0]);
-    fromChild_ = toParent[0];
-    toChildFd_ = toChild[1];
+    close(fds[1]);
+    fd_ = fds[0];
   }
   ~Child() {
     kill_and_wait();
-    if (fromChild_ >= 0) close(fromChild_);
+    if (fd_ >= 0) close(fd_);
   }
 
   // Reads exactly n bytes of the child's report; false if the child ended first.
   bool read_report(void* buf, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-      ssize_t r = read(fromChild_, static_cast<char*>(buf) + got, n - got);
+    for (size_t got = 0; got < n;) {
+      ssize_t r = read(fd_, static_cast<char*>(buf) + got, n - got);
       if (r <= 0) return false;
       got += static_cast<size_t>(r);
     }
     return true;
   }
-
   // SIGKILL and reap, so the child is gone (not a zombie) when this returns.
   void kill_and_wait() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
-    if (toChildFd_ >= 0) close(toChildFd_);
-    toChildFd_ = -1;
   }
-
   bool started() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
-  int fromChild_ = -1;
-  int toChildFd_ = -1;
+  int fd_ = -1;
 };
 
 constexpr uint32_t kBlockSize = 3 * 4096 + 100;
