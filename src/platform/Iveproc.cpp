@@ -10,8 +10,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/Mmz.h"
 #include "util/RgbChannel.h"
@@ -145,26 +147,55 @@ MI_IVE_Image_t yuv420sp_image(uint64_t phyY, uint64_t phyUV, unsigned char* virY
   return img;
 }
 
+// Every engine call reports a failure the same way, with its name and the two tiles.
+void check_engine(MI_S32 ok, const char* what, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst) {
+  CHECK(MI_SUCCESS == ok) << what << " Failed: src height/width/stride=" << src.u16Height << "/"
+                          << src.u16Width << "/" << src.u16Stride[0]
+                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
+                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+}
+
 void engine_resize(const EngineHandle& handle, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst,
                    MI_IVE_ResizeMode_e mode) {
   MI_IVE_ResizeCtrl_t ctrl{};
   ctrl.eMode = mode;
-  MI_S32 ok = MI_IVE_Resize(handle.get(), &src, &dst, &ctrl, 1);
-  CHECK(MI_SUCCESS == ok) << "MI_IVE_Resize Failed: src height/width/stride=" << src.u16Height << "/"
-                          << src.u16Width << "/" << src.u16Stride[0]
-                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
-                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+  check_engine(MI_IVE_Resize(handle.get(), &src, &dst, &ctrl, 1), "MI_IVE_Resize", src, dst);
 }
 
 void engine_csc(const EngineHandle& handle, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst,
                 MI_IVE_CscMode_e mode) {
   MI_IVE_CscCtrl_t ctrl{};
   ctrl.eMode = mode;
-  MI_S32 ok = MI_IVE_Csc(handle.get(), &src, &dst, &ctrl, 1);
-  CHECK(MI_SUCCESS == ok) << "MI_IVE_Csc Failed: src height/width/stride=" << src.u16Height << "/"
-                          << src.u16Width << "/" << src.u16Stride[0]
-                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
-                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+  check_engine(MI_IVE_Csc(handle.get(), &src, &dst, &ctrl, 1), "MI_IVE_Csc", src, dst);
+}
+
+// One plane of a group for the per-plane DMA calls. NV12's UV plane (rowShift 1) has half the rows,
+// and a window on it half the row position and height.
+struct DmaPlane {
+  uint64_t phy;
+  uint16_t stride;
+  int rowShift;
+};
+
+// The same window filled on every plane of a group.
+void fill_planes(std::initializer_list<DmaPlane> planes, uint16_t width, uint16_t height, uint16_t x,
+                 uint16_t y, uint16_t w, uint16_t h, uint32_t value) {
+  for (const DmaPlane& p : planes) {
+    const int s = p.rowShift;
+    misys_2d_u8c1_roi_memset(p.phy, p.stride, width, height >> s, x, y >> s, w, h >> s, value);
+  }
+}
+
+// The same source window copied to the same destination window on every plane pair of two groups.
+void copy_planes(std::initializer_list<std::pair<DmaPlane, DmaPlane>> planes, uint16_t srcWidth,
+                 uint16_t srcHeight, uint16_t srcX, uint16_t srcY, uint16_t srcW, uint16_t srcH,
+                 uint16_t dstWidth, uint16_t dstHeight, uint16_t dstX, uint16_t dstY, uint16_t dstW,
+                 uint16_t dstH) {
+  for (const auto& [src, dst] : planes) {
+    const int s = src.rowShift;
+    misys_2d_u8c1_roi_copy(src.phy, src.stride, srcWidth, srcHeight >> s, srcX, srcY >> s, srcW, srcH >> s,
+                           dst.phy, dst.stride, dstWidth, dstHeight >> s, dstX, dstY >> s, dstW, dstH >> s);
+  }
 }
 
 // Whole destination in the pad colour R, G, B. A grey colour (U == V) fills both planes by DMA;
@@ -461,17 +492,14 @@ int misys_2d_u8c1_roi_memset(uint64_t phy, uint16_t stride, uint16_t width, uint
 int misys_2d_yuv420sp_roi_memset(uint64_t phyY, uint64_t phyUV, uint16_t strideY, uint16_t strideUV,
                                  uint16_t width, uint16_t height, uint16_t x, uint16_t y, uint16_t w,
                                  uint16_t h, uint32_t value) {
-  misys_2d_u8c1_roi_memset(phyY, strideY, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phyUV, strideUV, width, height / 2, x, y / 2, w, h / 2, value);
+  fill_planes({{phyY, strideY, 0}, {phyUV, strideUV, 1}}, width, height, x, y, w, h, value);
   return 0;
 }
 
 int misys_2d_u8c3_roi_memset(uint64_t phy0, uint64_t phy1, uint64_t phy2, uint16_t stride0, uint16_t stride1,
                              uint16_t stride2, uint16_t width, uint16_t height, uint16_t x, uint16_t y,
                              uint16_t w, uint16_t h, uint32_t value) {
-  misys_2d_u8c1_roi_memset(phy0, stride0, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phy1, stride1, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phy2, stride2, width, height, x, y, w, h, value);
+  fill_planes({{phy0, stride0, 0}, {phy1, stride1, 0}, {phy2, stride2, 0}}, width, height, x, y, w, h, value);
   return 0;
 }
 
@@ -512,10 +540,9 @@ int misys_2d_yuv420sp_roi_copy(uint64_t srcPhyY, uint64_t srcPhyUV, uint16_t src
                                uint16_t dstStrideY, uint16_t dstStrideUV, uint16_t dstWidth,
                                uint16_t dstHeight, uint16_t dstX, uint16_t dstY, uint16_t dstW,
                                uint16_t dstH) {
-  misys_2d_u8c1_roi_copy(srcPhyY, srcStrideY, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhyY,
-                         dstStrideY, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhyUV, srcStrideUV, srcWidth, srcHeight / 2, srcX, srcY / 2, srcW, srcH / 2,
-                         dstPhyUV, dstStrideUV, dstWidth, dstHeight / 2, dstX, dstY / 2, dstW, dstH / 2);
+  copy_planes({{{srcPhyY, srcStrideY, 0}, {dstPhyY, dstStrideY, 0}},
+               {{srcPhyUV, srcStrideUV, 1}, {dstPhyUV, dstStrideUV, 1}}},
+              srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
   return 0;
 }
 
@@ -525,12 +552,10 @@ int misys_2d_u8c3_roi_copy(uint64_t srcPhy0, uint64_t srcPhy1, uint64_t srcPhy2,
                            uint64_t dstPhy1, uint64_t dstPhy2, uint16_t dstStride0, uint16_t dstStride1,
                            uint16_t dstStride2, uint16_t dstWidth, uint16_t dstHeight, uint16_t dstX,
                            uint16_t dstY, uint16_t dstW, uint16_t dstH) {
-  misys_2d_u8c1_roi_copy(srcPhy0, srcStride0, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy0,
-                         dstStride0, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhy1, srcStride1, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy1,
-                         dstStride1, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhy2, srcStride2, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy2,
-                         dstStride2, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
+  copy_planes({{{srcPhy0, srcStride0, 0}, {dstPhy0, dstStride0, 0}},
+               {{srcPhy1, srcStride1, 0}, {dstPhy1, dstStride1, 0}},
+               {{srcPhy2, srcStride2, 0}, {dstPhy2, dstStride2, 0}}},
+              srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
   return 0;
 }
 
