@@ -84,16 +84,4 @@ TEST_F(MiSclTest, RefusesBadBuffersCropsAndReductionsBeyondSixAcrossAndFourDown)
   EXPECT_EQ(stretch(src, {0, 0, 4, 2}, up), MI_SUCCESS) << "enlargement is not limited";
 }
 
-TEST_F(MiSclTest, RetryCodeCanBeInjectedForSeveralCalls) {
-  EngineImage src = nv12(8, 4, 8), dst = nv12(8, 4, 8);
-  MI_TEST_ResetCallLog();
-  ASSERT_EQ(MI_TEST_InjectFault("MI_SCL_StretchBuf", MI_ERR_SCL_RETRY, 0, 3), MI_SUCCESS);
-  int calls = 1;
-  MI_S32 ret;
-  while ((ret = stretch(src, {0, 0, 8, 4}, dst)) == static_cast<MI_S32>(0xA009201Fu)) ++calls;
-  EXPECT_EQ(ret, MI_SUCCESS);
-  EXPECT_EQ(calls, 4);
-  EXPECT_EQ(dst.at(0, 5, 3), src.at(0, 5, 3));
-}
-
 }  // namespace

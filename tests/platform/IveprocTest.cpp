@@ -4,28 +4,21 @@
 #include <gtest/gtest.h>
 #include <mi_sys.h>
 #include <mi_test.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "mi/MiTestUtil.h"
 #include "platform/Iveproc.h"
 #include "platform/Mmz.h"
 #include "testing/LogCapture.h"
 
 namespace {
 
-// A private arena, so this executable never shares allocation state with others.
-const bool kPrivateArena = [] {
-  const std::string path = "/dev/shm/kavo_phys_iveproc." + std::to_string(getuid());
-  setenv("KAVO_PHYS_ARENA", path.c_str(), 1);
-  setenv("KAVO_PHYS_SIZE", "160M", 1);
-  return true;
-}();
+const bool kPrivateArena = use_private_arena("iveproc", "160M");
 
 constexpr MI_S32 kSysError = MI_ERR_SYS_ILLEGAL_PARAM;  // 0xa0014003
 constexpr MI_S32 kIveError = MI_ERR_IVE_ILLEGAL_PARAM;  // 0xa0024003
@@ -65,12 +58,9 @@ class TestImage {
         for (int x = 0; x < width_; ++x)
           at(k, x, y) = static_cast<unsigned char>(x * 7 + y * 31 + k * 50 + seed);
   }
-  void fill_plane(int k, unsigned char value) {
-    for (int y = 0; y < rows(k); ++y) std::memset(&at(k, 0, y), value, width_);
-  }
   // NV12 only: every pixel Y, every pair (U, V).
   void fill_nv12(unsigned char y, unsigned char u, unsigned char v) {
-    fill_plane(0, y);
+    for (int row = 0; row < height_; ++row) std::memset(&at(0, 0, row), y, width_);
     for (int row = 0; row < rows(1); ++row)
       for (int x = 0; x + 1 < width_; x += 2) {
         at(1, x, row) = u;
@@ -155,6 +145,7 @@ class IveprocTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { MiSysInit(); }
   void SetUp() override {
+    ASSERT_TRUE(kPrivateArena);
     MI_TEST_ClearFaults();
     MI_TEST_ResetCallLog();
   }
