@@ -103,9 +103,12 @@ TEST_F(MmzTest, BlobRowsAreAlignedAndPlanesFollowEachOther) {
   MmzBlob blob(1, 720, 1281, 16);
   EXPECT_EQ(blob.stride(), 1296);
   EXPECT_EQ(blob.capacity(), 933888u);  // 1296 * 720 = 933120, rounded up to 4096
+  MmzBlob three(std::vector<int>{3, 5, 33}, 32);
   blob.resize(std::vector<int>{3, 5, 33}, 32);
-  EXPECT_EQ(blob.stride(), 64);
-  EXPECT_EQ(blob.memory()->size(), 64 * 3 * 5);
+  for (const MmzBlob* b : {&three, &blob}) {
+    EXPECT_EQ(b->stride(), 64);
+    EXPECT_EQ(b->memory()->size(), 64 * 3 * 5);
+  }
   blob.reset(3);
   EXPECT_EQ(blob.memory()->data()[64 * 3 * 5 - 1], 3);
 }
