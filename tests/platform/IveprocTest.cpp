@@ -439,7 +439,12 @@ TEST_F(IveprocDeathTest, ResizeRefusalAgreesWithTheOperations) {
   }
 }
 
-// ---- Fatal paths: exact messages. Each row's `fault` (if any) fails the next call of that function.
+// ---- Fatal paths: exact messages.
+const std::vector<float> kWhole{0, 0, 1, 1}, kLeftPadded{-0.5f, 0, 0.5f, 1}, kThin{0, 0, 0.1f, 1};
+const std::vector<float> kNoWidth{0.5f, 0, 0.5f, 1}, kNoHeight{0, 0.5f, 1, 0.5f}, kOutside{1.5f, 0, 2, 1};
+const std::vector<float> kFarOutside{-300, 0, 1, 1};  // the image is under half a pixel of the output
+
+// Each row's `fault` (if any) fails the next call of that function.
 struct DeathRow {
   const char* fault;
   MI_S32 code;
@@ -546,62 +551,37 @@ TEST_F(IveprocDeathTest, CropPadAndRoiResizeCheckSizesLayoutsAndScratch) {
        "Check failed: dstVir_uv == dstVir_y \\+ dstHeight \\* dstStride_y "},
       {"MI_SYS_FlushInvCache", kSysError, [&] { nv12_crop_pad(src, dst, 2, -2, 0, 0, 255, 0, 0); },
        "MI_SYS_FlushInvCache Failed: height/width/stride=6/10/16, ret=0xa0014003"},
-      {nullptr, 0,
-       [&] {
-         u8_roi(ok, {0.5f, 0.f, 0.5f, 1.f});
-       },
-       "Check failed: fwidth > 0 && fheight > 0 "},
-      {nullptr, 0,
-       [&] {
-         u8_roi(ok, {0.f, 0.f, 0.1f, 1.f});
-       },
-       "Check failed: width > 0 && height > 0 "},
-      {nullptr, 0,
-       [&] {
-         u8_roi(nullptr, {0.f, 0.f, 1.f, 1.f});
-       },
-       "Check failed: pMmz "},
-      {nullptr, 0,
-       [&] {
-         u8_roi(std::make_shared<MmzBlob>(1, 8, 8, 8), {0.f, 0.f, 1.f, 1.f});
-       },
+      {nullptr, 0, [&] { u8_roi(ok, kNoWidth); }, "Check failed: fwidth > 0 && fheight > 0 "},
+      {nullptr, 0, [&] { u8_roi(ok, kNoHeight); }, "Check failed: fwidth > 0 && fheight > 0 "},
+      {nullptr, 0, [&] { u8_roi(ok, kThin); }, "Check failed: width > 0 && height > 0 "},
+      {nullptr, 0, [&] { u8_roi(nullptr, kWhole); }, "Check failed: pMmz "},
+      {nullptr, 0, [&] { u8_roi(std::make_shared<MmzBlob>(1, 8, 8, 8), kWhole); },
        "Check failed: pMmz->stride\\(\\) >= width "},
-      {nullptr, 0,
-       [&] {
-         u8_roi(std::make_shared<MmzBlob>(1, 7, 16), {0.f, 0.f, 1.f, 1.f});
-       },
+      {nullptr, 0, [&] { u8_roi(std::make_shared<MmzBlob>(1, 7, 16), kWhole); },
        "Check failed: pMmz->height\\(\\) >= height "},
       {nullptr, 0,
        [&] {
          auto small = std::make_shared<MmzBlob>(1, 23, 16);
          mi_u8c3_roi_resize(rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2), 16, 16,
                             16, 16, 8, rgb.phy(0), rgb.phy(1), rgb.phy(2), rgb.vir(0), rgb.vir(1), rgb.vir(2),
-                            16, 16, 16, 16, 8, small, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
+                            16, 16, 16, 16, 8, small, kWhole, 0, 0, 0);
        },
        "Check failed: pMmz->height\\(\\) >= height \\* 3 "},
       {nullptr, 0,
        [&] {
          auto small = std::make_shared<MmzBlob>(1, 11, 16);
          mi_yuv420sp_roi_resize(nv.phy(0), nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 16, 8, nv.phy(0),
-                                nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 16, 8, small, {0.f, 0.f, 1.f, 1.f},
-                                0, 0, 0);
+                                nv.phy(1), nv.vir(0), nv.vir(1), 16, 16, 16, 8, small, kWhole, 0, 0, 0);
        },
        "Check failed: pMmz->height\\(\\) >= height \\* 3 / 2 "},
-      {nullptr, 0,
-       [&] {
-         nv12_roi_optimized(big, bigDst, page, {-0.5f, 0.f, 0.5f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kLeftPadded, 0, 0, 0); },
        "Check failed: pMmz->capacity\\(\\) >= required_mmz_size required 12288 bytes, while pMmz only has "
        "4096 bytes."},
-      {nullptr, 0,
-       [&] {
-         nv12_roi_optimized(big, bigDst, page, {1.5f, 0.f, 2.f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kOutside, 0, 0, 0); },
        "Check failed: src_width > 0 && src_height > 0 "},
-      {nullptr, 0,
-       [&] {
-         nv12_roi_optimized(big, bigDst, page, {0.5f, 0.5f, 0.5f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kNoWidth, 0, 0, 0); },
+       "Check failed: fwidth > 0 && fheight > 0 "},
+      {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kNoHeight, 0, 0, 0); },
        "Check failed: fwidth > 0 && fheight > 0 "},
   });
 }
@@ -620,29 +600,17 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
       "stride: 16/16\n\t phyAddr: " +
       hex(smallDst.phy(0), smallDst.phy(1)) + "\n";
   expect_deaths({
-      {nullptr, 0,
-       [&] {
-         nv12_roi_scl(src, dst, page, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_scl(src, dst, page, kWhole, 0, 0, 0); },
        "Check failed: mmz_idx \\+ mmz_required <= pMmz->capacity\\(\\) required 12384 bytes, while pMmz "
        "only has 4096 bytes."},
       // {-0.5, 0, 0.5, 1} of 128 x 64: the part, 64 x 64, needs 6144 bytes of its own.
-      {nullptr, 0,
-       [&] {
-         nv12_roi_scl(big, bigDst, page, {-0.5f, 0.f, 0.5f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_scl(big, bigDst, page, kLeftPadded, 0, 0, 0); },
        "Check failed: mmz_idx \\+ required_mmz_size <= pMmz->capacity\\(\\) required 6144 bytes, while "
        "pMmz only has 4096 bytes."},
       // The image is under half a pixel of the destination: nothing to scale to.
-      {nullptr, 0,
-       [&] {
-         nv12_roi_scl(big, bigDst, page, {-300.f, 0.f, 1.f, 1.f}, 0, 0, 0);
-       },
+      {nullptr, 0, [&] { nv12_roi_scl(big, bigDst, page, kFarOutside, 0, 0, 0); },
        "Check failed: part_width > 0 && part_height > 0 "},
-      {"MI_SCL_StretchBuf", kSclError,
-       [&] {
-         nv12_roi_scl(small, smallDst, page, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
-       },
+      {"MI_SCL_StretchBuf", kSclError, [&] { nv12_roi_scl(small, smallDst, page, kWhole, 0, 0, 0); },
        dump.c_str()},
   });
 }
