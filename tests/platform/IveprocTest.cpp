@@ -390,6 +390,17 @@ TEST_F(IveprocTest, ScalerHalfPaddedRoiFillsThePadAndPlacesThePart) {
       ASSERT_EQ(dst.at(1, x, y), x < 16 ? 85 : 90) << x << "," << y;
       ASSERT_EQ(dst.at(1, x + 1, y), x < 16 ? 255 : 160) << x << "," << y;
     }
+  // A direct stretch needs no scratch; one intermediate pass (64 x 16 -> 16 x 10 -> 8 x 8) is not
+  // reported as a cascade.
+  std::shared_ptr<MmzBlob> none;
+  TestImage same(TestImage::kNv12, 32, 16, 32), wide(TestImage::kNv12, 64, 16, 64),
+      small(TestImage::kNv12, 8, 8, 16);
+  nv12_roi_scl(src, same, none, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
+  EXPECT_EQ(same.at(0, 31, 15), 100);
+  LogCapture log(google::GLOG_ERROR);
+  nv12_roi_scl(wide, small, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
+  EXPECT_EQ(count("MI_SCL_StretchBuf"), 4u);
+  EXPECT_EQ(log.count("[ROI-RESIZE-SCL]"), 0);
 }
 
 // Sizes from outside: what mi_resize_refusal accepts runs, what it refuses stops the operation.
@@ -591,6 +602,7 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
   TestImage big(TestImage::kNv12, 128, 64, 128), bigDst(TestImage::kNv12, 128, 64, 128);
   TestImage small(TestImage::kNv12, 32, 16, 32), smallDst(TestImage::kNv12, 16, 8, 16);
   auto page = std::make_shared<MmzBlob>(1, 1, 16);
+  std::shared_ptr<MmzBlob> none;
   auto hex = [](uint64_t a, uint64_t b) { return "0x" + to_hex(a) + "/0x" + to_hex(b); };
   const std::string dump =
       "MI_SCL_StretchBuf Failed with ret = 0xa0094003\nSRC: \n\t ePixelFormat: 11\n\t w/h: 32/16\n\t "
@@ -608,6 +620,7 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
        "Check failed: mmz_idx \\+ required_mmz_size <= pMmz->capacity\\(\\) required 6144 bytes, while "
        "pMmz only has 4096 bytes."},
       // The image is under half a pixel of the destination: nothing to scale to.
+      {nullptr, 0, [&] { nv12_roi_scl(big, bigDst, none, kLeftPadded, 0, 0, 0); }, "Check failed: pMmz "},
       {nullptr, 0, [&] { nv12_roi_scl(big, bigDst, page, kFarOutside, 0, 0, 0); },
        "Check failed: part_width > 0 && part_height > 0 "},
       {"MI_SCL_StretchBuf", kSclError, [&] { nv12_roi_scl(small, smallDst, page, kWhole, 0, 0, 0); },
