@@ -188,12 +188,15 @@ TEST_F(MiIveTest, RefusesBadDescriptionsAndLargeSources) {
   truncated.u64PhyAddr[0] &= 0xFFFFFFFFu;
   odd.u16Width = 7;
   const int kU8 = E_MI_IVE_RESIZE_TYPE_U8C1;
+  const MI_IVE_ResizeCtrl_t u8Ctrl{E_MI_IVE_RESIZE_TYPE_U8C1};
   struct Row {
     const char* name;
     std::function<MI_S32()> call;
     MI_S32 code;
   } rows[] = {
       {"null", [&] { return MI_IVE_Resize(kHandle, nullptr, u8.desc(), nullptr, 1); }, MI_ERR_IVE_NULL_PTR},
+      {"queued", [&] { return MI_IVE_Resize(kHandle, u8.desc(), u8.desc(), &u8Ctrl, 0); },
+       MI_ERR_IVE_NOT_SUPPORT},
       {"type and mode", [&] { return resize(*u8.desc(), *nv12.desc(), kU8); }, MI_ERR_IVE_ILLEGAL_PARAM},
       {"resize mode", [&] { return resize(*u8.desc(), *u8.desc(), 2); }, MI_ERR_IVE_NOT_SUPPORT},
       {"stride", [&] { return resize(stride7, *u8.desc(), kU8); }, MI_ERR_IVE_ILLEGAL_PARAM},
