@@ -105,7 +105,11 @@ TEST(MiProcessTest, AnotherProcessReadsABlockThroughItsPhysicalAddress) {
 }
 
 TEST(MiProcessTest, ProcessDyingInsideTheArenaLockDoesNotWedgeOthers) {
+  MI_TEST_ArenaInfo_t before{}, after{};
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&before), MI_SUCCESS);
   Child child([](int fd) {
+    MI_PHY phy = 0;
+    if (MI_SYS_MMA_Alloc(0, nullptr, 4096, &phy) != MI_SUCCESS) return false;
     if (MI_TEST_HoldArenaLock() != MI_SUCCESS) return false;
     char c = 1;
     return write(fd, &c, 1) == 1;
@@ -114,6 +118,9 @@ TEST(MiProcessTest, ProcessDyingInsideTheArenaLockDoesNotWedgeOthers) {
   char c = 0;
   ASSERT_TRUE(child.read_report(&c, 1));
   child.kill_and_wait();
+  // The next to take the lock recovers it and returns the dead holder's block at once.
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
+  EXPECT_EQ(after.u32LiveBlocks, before.u32LiveBlocks);
   MI_PHY p = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &p), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_SUCCESS);
