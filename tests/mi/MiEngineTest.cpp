@@ -169,6 +169,17 @@ TEST_F(MiIveTest, CscConvertsEveryRowAndKnownColours) {
   EXPECT_NEAR(dst.at(0, 0, 37), 255, 2);
   EXPECT_NEAR(dst.at(1, 0, 37), 0, 2);
   EXPECT_NEAR(dst.at(2, 0, 37), 0, 2);
+  // And back: red planes give Y 76, U 85, V 255 in every row of every strip.
+  EngineImage red(E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR, 4, 38, 4), back(E_MI_IVE_IMAGE_TYPE_YUV420SP, 4, 38, 6);
+  for (int k = 0; k < 3; ++k)
+    for (int y = 0; y < 38; ++y)
+      for (int x = 0; x < 4; ++x) red.at(k, x, y) = k ? 0 : 255;
+  ASSERT_EQ(csc(*red.desc(), *back.desc(), E_MI_IVE_CSC_TYPE_RGB2YUV), MI_SUCCESS);
+  for (int y = 0; y < 19; ++y) {
+    EXPECT_NEAR(back.at(0, 3, 2 * y + 1), 76, 1) << y;
+    EXPECT_NEAR(back.at(1, 2, y), 85, 2) << y;
+    EXPECT_NEAR(back.at(1, 3, y), 255, 2) << y;
+  }
 }
 
 TEST_F(MiIveTest, RefusesBadDescriptionsAndLargeSources) {

@@ -36,10 +36,15 @@ class MiSysTest : public ::testing::Test {
 
 TEST_F(MiSysTest, AllocatesPageAlignedDisjointBlocksAboveFourGiB) {
   EXPECT_EQ(std::string(KAVO_MI_PhysMemDevice()), std::string(getenv("KAVO_PHYS_ARENA")));
+  MI_TEST_ArenaInfo_t before{}, after{};
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&before), MI_SUCCESS);
   MI_PHY a = 0, b = 0, c = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 1, &a), MI_SUCCESS);
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, "", 4097, &b), MI_SUCCESS);
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &c), MI_SUCCESS);
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
+  EXPECT_EQ(after.u32OwnBlocks, before.u32OwnBlocks + 3);
+  EXPECT_EQ(after.u64UsedBytes, before.u64UsedBytes + 16384);
   // 1 -> 4096, 4097 -> 8192, 4096 -> 4096 bytes; a 32-bit truncation of any address would show.
   const MI_PHY ends[3][2] = {{a, a + 4096}, {b, b + 8192}, {c, c + 4096}};
   for (int i = 0; i < 3; ++i) {
