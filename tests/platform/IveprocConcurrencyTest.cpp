@@ -25,19 +25,15 @@ const bool kPrivateArena = [] {
 }();
 
 TEST(IveprocConcurrencyTest, NumbersGoInTurnAndSkipTheBusyOnes) {
-  const unsigned char a = get_miive_handle_id();
-  const unsigned char b = get_miive_handle_id();
-  EXPECT_EQ(b, (a + 1) % 128);
-  release_miive_handle_id(a);
-  // a is free again, but the turn goes on from b; 127 more numbers wrap round past b (still held)
-  // and end on a.
-  std::vector<unsigned char> taken;
-  for (int k = 0; k < 127; ++k) taken.push_back(get_miive_handle_id());
-  EXPECT_EQ(taken.front(), (b + 1) % 128);
-  EXPECT_EQ(taken.back(), a);
-  for (unsigned char id : taken) EXPECT_NE(id, b);
-  for (unsigned char id : taken) release_miive_handle_id(id);
-  release_miive_handle_id(b);
+  std::vector<unsigned char> all;
+  for (int k = 0; k < 128; ++k) all.push_back(get_miive_handle_id());
+  for (int k = 0; k < 128; ++k) ASSERT_EQ(all[k], (all[0] + k) % 128) << k;
+  // The turn is back at all[0], which is busy: the search goes on forward to the first free number.
+  release_miive_handle_id(all[100]);
+  release_miive_handle_id(all[5]);
+  EXPECT_EQ(get_miive_handle_id(), all[5]);
+  EXPECT_EQ(get_miive_handle_id(), all[100]);
+  for (unsigned char id : all) release_miive_handle_id(id);
 }
 
 TEST(IveprocConcurrencyTest, ALongOperationKeepsItsNumberWhileOthersRunMany) {

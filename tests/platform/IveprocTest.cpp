@@ -162,13 +162,12 @@ using IveprocDeathTest = IveprocTest;
 TEST_F(IveprocTest, DmaCopiesAndFillsTouchOnlyTheirBytesAndWindows) {
   TestImage a(TestImage::kU8c1, 64, 1, 64), b(TestImage::kU8c1, 64, 1, 64);
   a.fill_pattern(3);
-  misys_1d_copy(b.phy() + 5, a.phy() + 1, 37);
-  misys_1d_memset(b.phy() + 1, 0x05050505u, 3);
+  EXPECT_EQ(misys_1d_copy(b.phy() + 5, a.phy() + 1, 37) + misys_1d_memset(b.phy() + 1, 0x05050505u, 3), 0);
   for (int x = 0; x < 64; ++x)
     EXPECT_EQ(b.at(0, x, 0), x >= 1 && x < 4 ? 5 : x >= 5 && x < 42 ? a.at(0, x - 4, 0) : kUntouched) << x;
   // NV12: the UV window has half the rows.
   TestImage nv(TestImage::kNv12, 10, 6, 16);
-  misys_2d_yuv420sp_roi_memset(nv.phy(0), nv.phy(1), 16, 16, 10, 6, 2, 2, 4, 4, 7);
+  EXPECT_EQ(misys_2d_yuv420sp_roi_memset(nv.phy(0), nv.phy(1), 16, 16, 10, 6, 2, 2, 4, 4, 7), 0);
   for (int k = 0; k < 2; ++k)
     for (int y = 0; y < nv.rows(k); ++y)
       for (int x = 0; x < 16; ++x)
@@ -491,8 +490,10 @@ TEST_F(IveprocDeathTest, DmaEngineAndFlushFailuresAreFatal) {
     misys_2d_u8c1_roi_copy(img.phy(), 16, 10, 4, 1, 0, srcW, srcH, img.phy(), 16, 10, 4, 5, 2, dstW, dstH);
   };
   expect_deaths({
-      {"MI_SYS_FlushInvCache", kSysError, [&] { misys_flush(img.vir(), 5); },
+      {"MI_SYS_FlushInvCache", kSysError, [&] { misys_flush(img.vir(), 4096); },
        "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache Failed: size=4096, ret=0xa0014003"},
+      {"MI_SYS_FlushInvCache", kSysError, [&] { misys_flush(img.vir(), 4097); },
+       "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache Failed: size=8192, ret=0xa0014003"},
       {"MI_SYS_MemcpyPa", kSysError, [&] { misys_1d_copy(img.phy(), img.phy() + 16, 12); },
        "MI_SYS_MemcpyPa Failed: len=12, ret=0xa0014003"},
       {"MI_SYS_MemsetPa", kSysError, [&] { misys_1d_memset(img.phy(), 0x07070707u, 12); },
