@@ -4,25 +4,18 @@
 #include <gtest/gtest.h>
 #include <mi_ive.h>
 #include <mi_test.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <string>
 #include <thread>
 #include <vector>
 
+#include "mi/MiTestUtil.h"
 #include "platform/Iveproc.h"
 #include "platform/Mmz.h"
 
 namespace {
 
-const bool kPrivateArena = [] {
-  const std::string path = "/dev/shm/kavo_phys_iveproc_mt." + std::to_string(getuid());
-  setenv("KAVO_PHYS_ARENA", path.c_str(), 1);
-  setenv("KAVO_PHYS_SIZE", "32M", 1);
-  return true;
-}();
+const bool kPrivateArena = use_private_arena("iveproc_mt", "32M");
 
 TEST(IveprocConcurrencyTest, NumbersGoInTurnAndSkipTheBusyOnes) {
   std::vector<unsigned char> all;
