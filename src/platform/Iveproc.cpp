@@ -6,9 +6,14 @@
 #include <mi_sys.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "platform/Mmz.h"
 #include "util/RgbChannel.h"
@@ -23,6 +28,8 @@ constexpr MI_U32 kSclRetry = 0xA009201Fu;
 // Largest reduction of one scaler call.
 constexpr int kSclMaxReductionH = 6;
 constexpr int kSclMaxReductionV = 4;
+// Handle numbers of the image engine.
+constexpr int kEngineHandles = 128;
 
 inline MI_U32 hex_code(MI_S32 ret) { return static_cast<MI_U32>(ret); }
 inline MI_U32 round_up_4096(MI_U32 size) { return (size + 4095u) & ~4095u; }
@@ -46,6 +53,7 @@ class EngineHandle {
     MI_S32 ok = MI_IVE_Destroy(handle_);
     CHECK(MI_SUCCESS == ok) << "MI_IVE_Destroy failed: " << static_cast<int>(handle_) << ", ret=0x"
                             << std::hex << hex_code(ok);
+    release_miive_handle_id(handle_);
   }
   EngineHandle(const EngineHandle&) = delete;
   EngineHandle& operator=(const EngineHandle&) = delete;
@@ -62,19 +70,34 @@ struct Tile {
   int dstX, dstY, dstW, dstH;
 };
 
-// Cuts the source into ceil(w / 1920) x ceil(h / 1080) tiles of even size and the destination into
-// as many; calls fn per tile, rows outer. Remainder columns and rows are left out on purpose: the
-// engine wants even sizes and whole tiles.
-template <typename Fn>
-void for_each_tile(int srcWidth, int srcHeight, int dstWidth, int dstHeight, Fn fn) {
+// The engine reads at most 1920x1080 per call: the source is cut into ceil(w / 1920) by
+// ceil(h / 1080) tiles, each side's share rounded down to even, and the destination into as many.
+struct TileGrid {
+  int nx, ny;
+  int srcTileWidth, srcTileHeight;
+  int dstTileWidth, dstTileHeight;
+};
+
+TileGrid tile_grid(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
   const int nx = std::max(1, (srcWidth + kEngineMaxWidth - 1) / kEngineMaxWidth);
   const int ny = std::max(1, (srcHeight + kEngineMaxHeight - 1) / kEngineMaxHeight);
-  const int srcTileW = down_even(srcWidth / nx), srcTileH = down_even(srcHeight / ny);
-  const int dstTileW = down_even(dstWidth / nx), dstTileH = down_even(dstHeight / ny);
-  for (int j = 0; j < ny; ++j) {
-    for (int i = 0; i < nx; ++i) {
-      fn(Tile{i * srcTileW, j * srcTileH, srcTileW, srcTileH, i * dstTileW, j * dstTileH, dstTileW,
-              dstTileH});
+  return TileGrid{nx,
+                  ny,
+                  down_even(srcWidth / nx),
+                  down_even(srcHeight / ny),
+                  down_even(dstWidth / nx),
+                  down_even(dstHeight / ny)};
+}
+
+// Calls fn per tile, rows outer. Remainder columns and rows are left out on purpose: the engine
+// wants even sizes and whole tiles.
+template <typename Fn>
+void for_each_tile(int srcWidth, int srcHeight, int dstWidth, int dstHeight, Fn fn) {
+  const TileGrid g = tile_grid(srcWidth, srcHeight, dstWidth, dstHeight);
+  for (int j = 0; j < g.ny; ++j) {
+    for (int i = 0; i < g.nx; ++i) {
+      fn(Tile{i * g.srcTileWidth, j * g.srcTileHeight, g.srcTileWidth, g.srcTileHeight, i * g.dstTileWidth,
+              j * g.dstTileHeight, g.dstTileWidth, g.dstTileHeight});
     }
   }
 }
@@ -124,26 +147,55 @@ MI_IVE_Image_t yuv420sp_image(uint64_t phyY, uint64_t phyUV, unsigned char* virY
   return img;
 }
 
+// Every engine call reports a failure the same way, with its name and the two tiles.
+void check_engine(MI_S32 ok, const char* what, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst) {
+  CHECK(MI_SUCCESS == ok) << what << " Failed: src height/width/stride=" << src.u16Height << "/"
+                          << src.u16Width << "/" << src.u16Stride[0]
+                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
+                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+}
+
 void engine_resize(const EngineHandle& handle, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst,
                    MI_IVE_ResizeMode_e mode) {
   MI_IVE_ResizeCtrl_t ctrl{};
   ctrl.eMode = mode;
-  MI_S32 ok = MI_IVE_Resize(handle.get(), &src, &dst, &ctrl, 1);
-  CHECK(MI_SUCCESS == ok) << "MI_IVE_Resize Failed: src height/width/stride=" << src.u16Height << "/"
-                          << src.u16Width << "/" << src.u16Stride[0]
-                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
-                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+  check_engine(MI_IVE_Resize(handle.get(), &src, &dst, &ctrl, 1), "MI_IVE_Resize", src, dst);
 }
 
 void engine_csc(const EngineHandle& handle, const MI_IVE_Image_t& src, const MI_IVE_Image_t& dst,
                 MI_IVE_CscMode_e mode) {
   MI_IVE_CscCtrl_t ctrl{};
   ctrl.eMode = mode;
-  MI_S32 ok = MI_IVE_Csc(handle.get(), &src, &dst, &ctrl, 1);
-  CHECK(MI_SUCCESS == ok) << "MI_IVE_Csc Failed: src height/width/stride=" << src.u16Height << "/"
-                          << src.u16Width << "/" << src.u16Stride[0]
-                          << ", dst height/width/stride=" << dst.u16Height << "/" << dst.u16Width << "/"
-                          << dst.u16Stride[0] << ", ret=0x" << std::hex << hex_code(ok);
+  check_engine(MI_IVE_Csc(handle.get(), &src, &dst, &ctrl, 1), "MI_IVE_Csc", src, dst);
+}
+
+// One plane of a group for the per-plane DMA calls. NV12's UV plane (rowShift 1) has half the rows,
+// and a window on it half the row position and height.
+struct DmaPlane {
+  uint64_t phy;
+  uint16_t stride;
+  int rowShift;
+};
+
+// The same window filled on every plane of a group.
+void fill_planes(std::initializer_list<DmaPlane> planes, uint16_t width, uint16_t height, uint16_t x,
+                 uint16_t y, uint16_t w, uint16_t h, uint32_t value) {
+  for (const DmaPlane& p : planes) {
+    const int s = p.rowShift;
+    misys_2d_u8c1_roi_memset(p.phy, p.stride, width, height >> s, x, y >> s, w, h >> s, value);
+  }
+}
+
+// The same source window copied to the same destination window on every plane pair of two groups.
+void copy_planes(std::initializer_list<std::pair<DmaPlane, DmaPlane>> planes, uint16_t srcWidth,
+                 uint16_t srcHeight, uint16_t srcX, uint16_t srcY, uint16_t srcW, uint16_t srcH,
+                 uint16_t dstWidth, uint16_t dstHeight, uint16_t dstX, uint16_t dstY, uint16_t dstW,
+                 uint16_t dstH) {
+  for (const auto& [src, dst] : planes) {
+    const int s = src.rowShift;
+    misys_2d_u8c1_roi_copy(src.phy, src.stride, srcWidth, srcHeight >> s, srcX, srcY >> s, srcW, srcH >> s,
+                           dst.phy, dst.stride, dstWidth, dstHeight >> s, dstX, dstY >> s, dstW, dstH >> s);
+  }
 }
 
 // Whole destination in the pad colour R, G, B. A grey colour (U == V) fills both planes by DMA;
@@ -181,15 +233,25 @@ struct CropPadWindow {
   bool padded;
 };
 
-CropPadWindow crop_pad_window(int srcWidth, int srcHeight, int left, int right, int top, int bottom) {
+CropPadWindow crop_pad_geometry(int srcWidth, int srcHeight, int left, int right, int top, int bottom) {
   const int srcX = std::max(0, -left);
-  const int cp_width = srcWidth - srcX + std::min(0, right);
   const int srcY = std::max(0, -top);
-  const int cp_height = srcHeight - srcY + std::min(0, bottom);
+  const bool padded = left > 0 || right > 0 || top > 0 || bottom > 0;
+  return CropPadWindow{srcX,
+                       srcY,
+                       std::max(0, left),
+                       std::max(0, top),
+                       srcWidth - srcX + std::min(0, right),
+                       srcHeight - srcY + std::min(0, bottom),
+                       padded};
+}
+
+CropPadWindow crop_pad_window(int srcWidth, int srcHeight, int left, int right, int top, int bottom) {
+  const CropPadWindow win = crop_pad_geometry(srcWidth, srcHeight, left, right, top, bottom);
+  const int cp_width = win.width, cp_height = win.height;
   CHECK(cp_width > 0);
   CHECK(cp_height > 0);
-  const bool padded = left > 0 || right > 0 || top > 0 || bottom > 0;
-  return CropPadWindow{srcX, srcY, std::max(0, left), std::max(0, top), cp_width, cp_height, padded};
+  return win;
 }
 
 // The memory of the caller's scratch blob.
@@ -203,18 +265,32 @@ struct ScratchRoi {
   int x0, y0, width, height;
 };
 
+ScratchRoi scratch_roi_geometry(int srcWidth, int srcHeight, const std::vector<float>& roi) {
+  const float fwidth = roi[2] - roi[0];
+  const float fheight = roi[3] - roi[1];
+  const int width = static_cast<int>(srcWidth * fwidth) / 4 * 4;
+  const int height = static_cast<int>(srcHeight * fheight) / 4 * 4;
+  // Toward zero, also for origins left of or above the image.
+  const int x0 = static_cast<int>(srcWidth * roi[0]) / 2 * 2;
+  const int y0 = static_cast<int>(srcHeight * roi[1]) / 2 * 2;
+  return ScratchRoi{x0, y0, width, height};
+}
+
+// The crop-pad that brings the ROI into the scratch.
+CropPadWindow scratch_crop_pad(int srcWidth, int srcHeight, const ScratchRoi& s) {
+  return crop_pad_geometry(srcWidth, srcHeight, -s.x0, s.x0 + s.width - srcWidth, -s.y0,
+                           s.y0 + s.height - srcHeight);
+}
+
 ScratchRoi scratch_roi(int srcWidth, int srcHeight, const std::vector<float>& roi) {
   CHECK_EQ(roi.size(), 4u);
   const float fwidth = roi[2] - roi[0];
   const float fheight = roi[3] - roi[1];
   CHECK(fwidth > 0 && fheight > 0);
-  const int width = static_cast<int>(srcWidth * fwidth) / 4 * 4;
-  const int height = static_cast<int>(srcHeight * fheight) / 4 * 4;
+  const ScratchRoi s = scratch_roi_geometry(srcWidth, srcHeight, roi);
+  const int width = s.width, height = s.height;
   CHECK(width > 0 && height > 0);
-  // Toward zero, also for origins left of or above the image.
-  const int x0 = static_cast<int>(srcWidth * roi[0]) / 2 * 2;
-  const int y0 = static_cast<int>(srcHeight * roi[1]) / 2 * 2;
-  return ScratchRoi{x0, y0, width, height};
+  return s;
 }
 
 // Geometry of an NV12 ROI resize that works only on the part of the ROI inside the image: the
@@ -231,11 +307,10 @@ bool is_whole_image(const std::vector<float>& roi) {
 }
 
 template <typename Round>
-InsidePart inside_part(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
-                       const std::vector<float>& roi, Round even) {
+InsidePart inside_part_geometry(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                                const std::vector<float>& roi, Round even) {
   const float x1 = roi[0], y1 = roi[1], x2 = roi[2], y2 = roi[3];
   const float fwidth = x2 - x1, fheight = y2 - y1;
-  CHECK(fwidth > 0 && fheight > 0);
   const float cx1 = std::max(x1, 0.f), cy1 = std::max(y1, 0.f);
   const float cx2 = std::min(x2, 1.f), cy2 = std::min(y2, 1.f);
   const float fx = (cx1 - x1) / fwidth, fy = (cy1 - y1) / fheight;
@@ -248,9 +323,23 @@ InsidePart inside_part(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
   p.ph = even(((cy2 - y1) / fheight - fy) * dstHeight);
   p.px = even(dstWidth * fx);
   p.py = even(dstHeight * fy);
+  return p;
+}
+
+template <typename Round>
+InsidePart inside_part(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                       const std::vector<float>& roi, Round even) {
+  const float fwidth = roi[2] - roi[0], fheight = roi[3] - roi[1];
+  CHECK(fwidth > 0 && fheight > 0);
+  const InsidePart p = inside_part_geometry(srcWidth, srcHeight, dstWidth, dstHeight, roi, even);
   const int src_width = p.cw, src_height = p.ch;
   CHECK(src_width > 0 && src_height > 0);
   return p;
+}
+
+bool tiles_nonempty(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+  const TileGrid g = tile_grid(srcWidth, srcHeight, dstWidth, dstHeight);
+  return g.srcTileWidth > 0 && g.srcTileHeight > 0 && g.dstTileWidth > 0 && g.dstTileHeight > 0;
 }
 
 MI_SCL_DirectBuf_t scl_buffer(uint64_t phyY, uint64_t phyUV, int strideY, int strideUV, int width,
@@ -296,13 +385,71 @@ void scl_stretch(const MI_SCL_DirectBuf_t& src, const MI_SYS_WindowRect_t& crop,
 
 }  // namespace
 
+std::string mi_resize_refusal(MiResizePath path, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                              const std::vector<float>& roi) {
+  const char* const kTile = "an engine tile would be empty (the image is too small for its tiling)";
+  if (path == MiResizePath::kResize)
+    return tiles_nonempty(srcWidth, srcHeight, dstWidth, dstHeight) ? "" : kTile;
+  if (roi.size() != 4) return "an ROI has four values";
+  if (!(roi[2] - roi[0] > 0 && roi[3] - roi[1] > 0)) return "the ROI is empty";
+  if (path == MiResizePath::kScratchRoi) {
+    const ScratchRoi s = scratch_roi_geometry(srcWidth, srcHeight, roi);
+    if (s.width <= 0 || s.height <= 0) return "the ROI is under 4 pixels a side";
+    const CropPadWindow win = scratch_crop_pad(srcWidth, srcHeight, s);
+    if (win.width <= 0 || win.height <= 0) return "the ROI does not overlap the image";
+    return tiles_nonempty(s.width, s.height, dstWidth, dstHeight) ? "" : kTile;
+  }
+  if (is_whole_image(roi)) return tiles_nonempty(srcWidth, srcHeight, dstWidth, dstHeight) ? "" : kTile;
+  const InsidePart p = inside_part_geometry(srcWidth, srcHeight, dstWidth, dstHeight, roi, round_down_even);
+  if (p.cw <= 0 || p.ch <= 0) return "the part of the ROI inside the image is under 2 pixels a side";
+  if (p.x + p.cw > srcWidth || p.y + p.ch > srcHeight) return "the crop of the ROI leaves the image";
+  if (p.pw == dstWidth && p.ph == dstHeight) {
+    return tiles_nonempty(p.cw, p.ch, dstWidth, dstHeight) ? "" : kTile;
+  }
+  if (p.pw <= 0 || p.ph <= 0) return "the part of the ROI inside the image scales to under 2 pixels";
+  if (p.px + p.pw > dstWidth || p.py + p.ph > dstHeight) return "the scaled part leaves the output";
+  return tiles_nonempty(p.cw, p.ch, p.pw, p.ph) ? "" : kTile;
+}
+
+namespace {
+
+// The engine's handle numbers. A number goes out only while nobody holds it, so an operation that
+// runs long cannot see its number created a second time by others that come and go meanwhile.
+struct HandleTable {
+  std::mutex mutex;                  // guards next and busy
+  std::condition_variable freed;     // signalled when a number comes back
+  unsigned char next = 0;            // where the search for a free number starts; wraps at 256
+  std::bitset<kEngineHandles> busy;  // numbers held by running operations
+};
+
+HandleTable& handle_table() {
+  // Never destroyed: operations may still run in static destructors.
+  static HandleTable* const table = new HandleTable;
+  return *table;
+}
+
+}  // namespace
+
 unsigned char get_miive_handle_id() {
-  static std::mutex mutex;           // guards counter
-  static unsigned char counter = 0;  // wraps at 256; handles are its low 7 bits
-  std::lock_guard<std::mutex> lock(mutex);
-  const unsigned char id = counter & 0x7f;
-  ++counter;
+  HandleTable& t = handle_table();
+  std::unique_lock<std::mutex> lock(t.mutex);
+  t.freed.wait(lock, [&t] { return !t.busy.all(); });
+  // Numbers go round in turn from the last one handed out; busy ones are skipped.
+  unsigned char id = t.next & 0x7f;
+  while (t.busy.test(id)) id = static_cast<unsigned char>((id + 1) & 0x7f);
+  t.busy.set(id);
+  t.next = static_cast<unsigned char>(id + 1);
   return id;
+}
+
+void release_miive_handle_id(unsigned char id) {
+  HandleTable& t = handle_table();
+  {
+    std::lock_guard<std::mutex> lock(t.mutex);
+    CHECK(t.busy.test(id & 0x7f)) << "engine handle " << static_cast<int>(id) << " was not handed out";
+    t.busy.reset(id & 0x7f);
+  }
+  t.freed.notify_one();
 }
 
 int misys_flush(void* addr, int size) {
@@ -345,17 +492,14 @@ int misys_2d_u8c1_roi_memset(uint64_t phy, uint16_t stride, uint16_t width, uint
 int misys_2d_yuv420sp_roi_memset(uint64_t phyY, uint64_t phyUV, uint16_t strideY, uint16_t strideUV,
                                  uint16_t width, uint16_t height, uint16_t x, uint16_t y, uint16_t w,
                                  uint16_t h, uint32_t value) {
-  misys_2d_u8c1_roi_memset(phyY, strideY, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phyUV, strideUV, width, height / 2, x, y / 2, w, h / 2, value);
+  fill_planes({{phyY, strideY, 0}, {phyUV, strideUV, 1}}, width, height, x, y, w, h, value);
   return 0;
 }
 
 int misys_2d_u8c3_roi_memset(uint64_t phy0, uint64_t phy1, uint64_t phy2, uint16_t stride0, uint16_t stride1,
                              uint16_t stride2, uint16_t width, uint16_t height, uint16_t x, uint16_t y,
                              uint16_t w, uint16_t h, uint32_t value) {
-  misys_2d_u8c1_roi_memset(phy0, stride0, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phy1, stride1, width, height, x, y, w, h, value);
-  misys_2d_u8c1_roi_memset(phy2, stride2, width, height, x, y, w, h, value);
+  fill_planes({{phy0, stride0, 0}, {phy1, stride1, 0}, {phy2, stride2, 0}}, width, height, x, y, w, h, value);
   return 0;
 }
 
@@ -396,10 +540,9 @@ int misys_2d_yuv420sp_roi_copy(uint64_t srcPhyY, uint64_t srcPhyUV, uint16_t src
                                uint16_t dstStrideY, uint16_t dstStrideUV, uint16_t dstWidth,
                                uint16_t dstHeight, uint16_t dstX, uint16_t dstY, uint16_t dstW,
                                uint16_t dstH) {
-  misys_2d_u8c1_roi_copy(srcPhyY, srcStrideY, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhyY,
-                         dstStrideY, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhyUV, srcStrideUV, srcWidth, srcHeight / 2, srcX, srcY / 2, srcW, srcH / 2,
-                         dstPhyUV, dstStrideUV, dstWidth, dstHeight / 2, dstX, dstY / 2, dstW, dstH / 2);
+  copy_planes({{{srcPhyY, srcStrideY, 0}, {dstPhyY, dstStrideY, 0}},
+               {{srcPhyUV, srcStrideUV, 1}, {dstPhyUV, dstStrideUV, 1}}},
+              srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
   return 0;
 }
 
@@ -409,12 +552,10 @@ int misys_2d_u8c3_roi_copy(uint64_t srcPhy0, uint64_t srcPhy1, uint64_t srcPhy2,
                            uint64_t dstPhy1, uint64_t dstPhy2, uint16_t dstStride0, uint16_t dstStride1,
                            uint16_t dstStride2, uint16_t dstWidth, uint16_t dstHeight, uint16_t dstX,
                            uint16_t dstY, uint16_t dstW, uint16_t dstH) {
-  misys_2d_u8c1_roi_copy(srcPhy0, srcStride0, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy0,
-                         dstStride0, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhy1, srcStride1, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy1,
-                         dstStride1, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
-  misys_2d_u8c1_roi_copy(srcPhy2, srcStride2, srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstPhy2,
-                         dstStride2, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
+  copy_planes({{{srcPhy0, srcStride0, 0}, {dstPhy0, dstStride0, 0}},
+               {{srcPhy1, srcStride1, 0}, {dstPhy1, dstStride1, 0}},
+               {{srcPhy2, srcStride2, 0}, {dstPhy2, dstStride2, 0}}},
+              srcWidth, srcHeight, srcX, srcY, srcW, srcH, dstWidth, dstHeight, dstX, dstY, dstW, dstH);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class MmzBlob;
@@ -25,10 +26,12 @@ class MmzMemory;
 // are the only shared state, each under its own mutex. Every platform failure and every violated
 // precondition is a fatal check. Functions returning int return 0.
 
-// Next image-engine handle number, 0..127: the low 7 bits of a process-wide 8-bit counter, which
-// is then incremented (wrapping at 256). Two threads share a number only when 128 engine
-// operations are in flight.
+// Next free image-engine handle number, 0..127, marked busy until release_miive_handle_id: the
+// numbers go round in turn (the low 7 bits of a process-wide 8-bit counter), skipping busy ones, so
+// no two operations in flight hold the same number. Blocks while all 128 numbers are busy.
 unsigned char get_miive_handle_id();
+// Gives back a number from get_miive_handle_id; giving back a number that is not busy is fatal.
+void release_miive_handle_id(unsigned char id);
 
 // Writes back and invalidates the cached mapping at `addr`, `size` rounded up to 4096 bytes.
 int misys_flush(void* addr, int size);
@@ -87,6 +90,17 @@ int miive_yuv420sp_resize(uint64_t srcPhyY, uint64_t srcPhyUV, unsigned char* sr
                           uint16_t srcWidth, uint16_t srcHeight, uint64_t dstPhyY, uint64_t dstPhyUV,
                           unsigned char* dstVirY, unsigned char* dstVirUV, uint16_t dstStrideY,
                           uint16_t dstStrideUV, uint16_t dstWidth, uint16_t dstHeight);
+
+// The engine paths whose geometry mi_resize_refusal checks: miive_*_resize, mi_u8c1/u8c3/yuv420sp
+// _roi_resize (through the scratch) and mi_yuv420sp_roi_resize_optimized.
+enum class MiResizePath { kResize, kScratchRoi, kOptimizedNv12Roi };
+
+// Why the engine path would stop the process for these sizes and this normalised ROI (ignored for
+// kResize), or "" when every tile, crop and copy window it computes is non-empty and in place.
+// Computed with the operations' own geometry, so callers with sizes from outside (the image tool)
+// can refuse what the operation would stop on. Never fatal. Scratch sizes are not checked.
+std::string mi_resize_refusal(MiResizePath path, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                              const std::vector<float>& roi = {});
 
 // Integral image of an 8-bit plane into 32-bit sums. The destination is described in bytes:
 // requires dstHeight == srcHeight, dstWidth == 4 * srcWidth, dstStride == 4 * srcStride and a

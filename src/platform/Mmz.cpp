@@ -10,6 +10,9 @@
 
 namespace {
 
+// The largest block MI_SYS_MMA_Alloc can be asked for: the largest 32-bit multiple of 4096.
+constexpr uint64_t kMaxBlockBytes = 0xFFFFF000u;
+
 void mi_sys_exit_at_exit() {
   CHECK(MI_SUCCESS == MI_SYS_Exit(0));
   LOG(WARNING) << "MI_SYS_Exit successfully.";
@@ -48,17 +51,21 @@ void MmzStatistics::add_release(unsigned int bytes) {
   releases_ += 1;
 }
 
-MmzMemory::MmzMemory(int size) {
+MmzMemory::MmzMemory(int64_t size) {
   CHECK_GE(size, 0);
-  size_ = size;
-  if (size_ == 0) return;
-  capacity_ = (static_cast<unsigned int>(size_) + 4095u) & ~4095u;
-  allocate(false);
+  if (size != 0) allocate(size, false);
 }
 
 MmzMemory::~MmzMemory() { free(); }
 
-void MmzMemory::allocate(bool inResize) {
+void MmzMemory::allocate(int64_t size, bool inResize) {
+  const uint64_t capacity = (static_cast<uint64_t>(size) + 4095u) & ~uint64_t{4095};
+  // MI_SYS_MMA_Alloc takes 32 bits: a larger block cannot even be asked for, and a truncated size
+  // would hand out a block smaller than its users write.
+  CHECK(capacity <= kMaxBlockBytes) << "MI_SYS_MMA_Alloc Failed: " << size
+                                    << " bytes exceed the largest platform block";
+  size_ = size;
+  capacity_ = static_cast<unsigned int>(capacity);
   MI_PHY phy = 0;
   MI_S32 ok = MI_SYS_MMA_Alloc(0, nullptr, capacity_, &phy);
   if (inResize) {
@@ -98,7 +105,7 @@ void MmzMemory::free() {
   capacity_ = 0;
 }
 
-void MmzMemory::resize(int size) {
+void MmzMemory::resize(int64_t size) {
   CHECK_GE(size, 0);
   if (size == 0) {
     free();
@@ -106,9 +113,7 @@ void MmzMemory::resize(int size) {
   }
   if (size == size_) return;
   free();
-  size_ = size;
-  capacity_ = (static_cast<unsigned int>(size_) + 4095u) & ~4095u;
-  allocate(true);
+  allocate(size, true);
 }
 
 void MmzMemory::reset(int value) {
@@ -148,5 +153,5 @@ void MmzBlob::set_shape(int channels, int height, int width, int align) {
   width_ = width;
   align_ = align;
   stride_ = ((width + align - 1) / align) * align;
-  total_ = stride_ * channels * height;
+  total_ = static_cast<int64_t>(stride_) * channels * height;
 }

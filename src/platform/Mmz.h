@@ -45,7 +45,9 @@ class MmzStatistics {
 class MmzMemory {
  public:
   // Allocates and maps a block for `size` bytes (>= 0); 0 makes an empty block without platform calls.
-  explicit MmzMemory(int size);
+  // A size beyond the platform's largest block (4 GiB - 4096, the 32-bit size of MI_SYS_MMA_Alloc) or
+  // beyond its free memory is fatal.
+  explicit MmzMemory(int64_t size);
   ~MmzMemory();
   MmzMemory(const MmzMemory&) = delete;
   MmzMemory& operator=(const MmzMemory&) = delete;
@@ -55,7 +57,7 @@ class MmzMemory {
   // Physical address of the block; 0 when empty.
   uint64_t phy_addr() const { return phy_; }
   // Bytes asked for by the construction or the last resize.
-  int size() const { return size_; }
+  int64_t size() const { return size_; }
   // Bytes allocated and mapped: size rounded up to a multiple of 4096.
   unsigned int capacity() const { return capacity_; }
 
@@ -65,17 +67,18 @@ class MmzMemory {
   void free();
   // 0 frees; the current size keeps block and contents; any other size frees and allocates anew
   // (contents are not kept, a smaller size is not served from the old block).
-  void resize(int size);
+  void resize(int64_t size);
   // Fills the first size() bytes with the low byte of `value` and flushes; nothing when empty.
   void reset(int value);
 
  private:
-  // Allocates and maps capacity_ bytes; `inResize` selects the failure message of resize().
-  void allocate(bool inResize);
+  // Stores `size`, then allocates and maps it rounded up to 4096; `inResize` selects the failure
+  // message of resize().
+  void allocate(int64_t size, bool inResize);
 
   uint64_t phy_ = 0;
   unsigned char* vir_ = nullptr;
-  int size_ = 0;
+  int64_t size_ = 0;
   unsigned int capacity_ = 0;
 };
 
@@ -103,7 +106,9 @@ class MmzBlob {
   int height() const { return height_; }
   int width() const { return width_; }
   int stride() const { return stride_; }
-  int total() const { return total_; }
+  // Bytes asked of the memory block: stride * channels * height, in 64 bits (a 40000 x 40000 RGB
+  // image needs 4.8e9).
+  int64_t total() const { return total_; }
   int align() const { return align_; }
   std::vector<int> shape() const { return {channels_, height_, width_}; }
   unsigned int capacity() const { return memory_->capacity(); }
@@ -118,6 +123,6 @@ class MmzBlob {
   int height_ = 0;
   int width_ = 0;
   int stride_ = 0;
-  int total_ = 0;
+  int64_t total_ = 0;
   int align_ = 16;
 };

@@ -12,9 +12,20 @@
 #include "mi_sys.h"
 
 // Points the stand-in at an arena file of its own for this executable, so test executables never
-// share allocation state. Call from a namespace-scope initialiser, before any SDK call.
+// share allocation state: KAVO_PHYS_ARENA + "." + name when the environment names an arena (each
+// user of the machine gives itself one), else /dev/shm/kavo_phys_<name>.<uid>. Call from a
+// namespace-scope initialiser, before any SDK call.
 inline bool use_private_arena(const char* name, const char* size = "64M") {
-  std::string path = std::string("/dev/shm/kavo_phys_") + name + "." + std::to_string(getuid());
+  const std::string suffix = std::string(".") + name;
+  const char* env = getenv("KAVO_PHYS_ARENA");
+  std::string path = env != nullptr ? env : "";
+  // Death tests re-run the executable with the environment already pointed here.
+  if (path.empty()) {
+    path = std::string("/dev/shm/kavo_phys_") + name + "." + std::to_string(getuid());
+  } else if (path.size() < suffix.size() ||
+             path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    path += suffix;
+  }
   setenv("KAVO_PHYS_ARENA", path.c_str(), 1);
   setenv("KAVO_PHYS_SIZE", size, 1);
   return true;

@@ -64,37 +64,28 @@ TEST(KavoMmTest, OpensTheArenaAsThePhysicalMemoryDeviceAndNeverDevMem) {
   EXPECT_EQ(arenaFds, 2);
 }
 
-TEST(KavoMmDeathTest, ZeroSizeIsFatal) {
+TEST(KavoMmDeathTest, BadSizesAndPlatformFailuresAreFatalWithCodeAddressAndSize) {
   TestBlock block(4096);
-  EXPECT_DEATH(KAVO_SYS_IOMmap(block.phy(), 0), "Check failed: u32Size > 0 ");
-}
-
-TEST(KavoMmDeathTest, MappingFailureShowsCodeAddressAndSize) {
-  TestBlock block(4096);
-  uint64_t phy = block.phy() + 5;
-  char want[160];
+  const uint64_t phy = block.phy() + 5;
+  void* p = KAVO_SYS_IOMmap(block.phy(), 32);
+  char mapping[160], unmapping[160];
   std::snprintf(
-      want, sizeof(want),
+      mapping, sizeof(mapping),
       "Check failed: s32Ret == MI_SUCCESS MI_SYS_Mmap failed: ret=0xa0014005, phy=0x%llx, size=0x1000",
       static_cast<unsigned long long>(phy));
-  EXPECT_DEATH(KAVO_SYS_IOMmap(phy, 4096), want) << "the range runs past the end of the block";
+  std::snprintf(
+      unmapping, sizeof(unmapping),
+      "Check failed: s32Ret == MI_SUCCESS MI_SYS_Munmap failed: ret=0xa0014005, vir=0x%llx, size=0x1f",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+  EXPECT_DEATH(KAVO_SYS_IOMmap(block.phy(), 0), "Check failed: u32Size > 0 ");
+  EXPECT_DEATH(KAVO_SYS_IOMmap(phy, 4096), mapping) << "the range runs past the end of the block";
+  EXPECT_DEATH(KAVO_SYS_Munmap(p, 31), unmapping) << "the size differs from the mapping's";
   EXPECT_DEATH(
       {
         MI_TEST_FailNext("MI_SYS_Mmap", 0x1F);
         KAVO_SYS_IOMmap(block.phy(), 16);
       },
       "MI_SYS_Mmap failed: ret=0x1f, phy=0x");
-}
-
-TEST(KavoMmDeathTest, UnmappingFailureShowsCodeAddressAndSize) {
-  TestBlock block(4096);
-  void* p = KAVO_SYS_IOMmap(block.phy(), 32);
-  char want[160];
-  std::snprintf(
-      want, sizeof(want),
-      "Check failed: s32Ret == MI_SUCCESS MI_SYS_Munmap failed: ret=0xa0014005, vir=0x%llx, size=0x1f",
-      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-  EXPECT_DEATH(KAVO_SYS_Munmap(p, 31), want) << "the size differs from the mapping's";
   KAVO_SYS_Munmap(p, 32);
 }
 

@@ -1,11 +1,13 @@
-// Tests of platform memory: MmzMemory blocks, MmzBlob shapes, the statistics, MiSysInit, and every
-// fatal path, driven through the platform stand-in's fault injection.
+// Tests of platform memory: MmzMemory blocks and their page rounding, MmzBlob shapes up to sizes
+// beyond 32 bits, the allocation counters, MiSysInit, and every fatal path, driven through the
+// platform stand-in's fault injection.
 #include <glog/logging.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "mi/MiTestUtil.h"
@@ -33,100 +35,58 @@ class MmzTest : public ::testing::Test {
 TEST_F(MmzTest, EmptyBlockMakesNoPlatformCalls) {
   MmzMemory m(0);
   EXPECT_EQ(m.data(), nullptr);
-  EXPECT_EQ(m.phy_addr(), 0u);
-  EXPECT_EQ(m.size(), 0);
-  EXPECT_EQ(m.capacity(), 0u);
   m.flush();
   m.reset(7);
   m.free();
   m.resize(0);
-  for (const char* fn :
-       {"MI_SYS_MMA_Alloc", "MI_SYS_Mmap", "MI_SYS_FlushInvCache", "MI_SYS_Munmap", "MI_SYS_MMA_Free"}) {
-    EXPECT_EQ(calls(fn), 0u) << fn;
-  }
+  MmzBlob blob;
+  EXPECT_EQ(blob.capacity(), 0u);
+  for (const char* fn : {"MI_SYS_MMA_Alloc", "MI_SYS_FlushInvCache", "MI_SYS_MMA_Free"})
+    EXPECT_EQ(calls(fn), 0u);
 }
 
-TEST_F(MmzTest, OneByteTakesOneMappedPage) {
+TEST_F(MmzTest, ConstructionAndResizeRoundUpToWholePages) {
   const MmzStatistics* stats = MmzStatistics::Instance();
-  unsigned int used = stats->used_bytes();
-  unsigned int allocations = stats->allocations();
-  {
-    MmzMemory m(1);
-    EXPECT_EQ(m.size(), 1);
-    EXPECT_EQ(m.capacity(), 4096u);
-    EXPECT_NE(m.data(), nullptr);
-    EXPECT_NE(m.phy_addr(), 0u);
-    EXPECT_EQ(m.phy_addr() % 4096, 0u);
-    EXPECT_EQ(stats->used_bytes(), used + 4096);
-    EXPECT_EQ(stats->allocations(), allocations + 1);
-    EXPECT_EQ(calls("MI_SYS_MMA_Alloc"), 1u);
-    EXPECT_EQ(calls("MI_SYS_Mmap"), 1u);
-    // The mapping is the block: DMA by physical address shows through it.
-    ASSERT_EQ(MI_SYS_MemsetPa(0, m.phy_addr(), 0x5A5A5A5Au, 4096), MI_SUCCESS);
-    EXPECT_EQ(m.data()[4095], 0x5A);
-  }
-  EXPECT_EQ(stats->used_bytes(), used);
-  EXPECT_EQ(calls("MI_SYS_Munmap"), 1u);
-  EXPECT_EQ(calls("MI_SYS_MMA_Free"), 1u);
-}
-
-TEST_F(MmzTest, CapacityRoundsUpToWholePages) {
   struct Row {
     int size;
-    unsigned int capacity;
-  } rows[] = {{4095, 4096}, {4096, 4096}, {4097, 8192}, {12288, 12288}};
+    unsigned capacity;
+  } rows[] = {{1, 4096}, {4095, 4096}, {4096, 4096}, {4097, 8192}, {12289, 16384}};
+  MmzMemory resized(2);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.size);
+    const unsigned used = stats->used_bytes();
     MmzMemory m(r.size);
     EXPECT_EQ(m.capacity(), r.capacity);
-    EXPECT_EQ(m.size(), r.size);
+    EXPECT_EQ(stats->used_bytes(), used + r.capacity);
+    // The mapping is the block: a DMA fill of the last byte shows through it.
+    ASSERT_EQ(MI_SYS_MemsetPa(0, m.phy_addr(), 0x5A5A5A5Au, r.capacity), MI_SUCCESS);
+    EXPECT_EQ(m.data()[r.capacity - 1], 0x5A);
+    resized.resize(r.size);
+    EXPECT_EQ(resized.capacity(), r.capacity);
   }
 }
 
-TEST_F(MmzTest, ResizeToTheSameSizeKeepsBlockAndContents) {
-  MmzMemory m(5000);
-  m.data()[4999] = 99;
-  uint64_t phy = m.phy_addr();
-  unsigned char* data = m.data();
-  MI_TEST_ResetCallLog();
-  m.resize(5000);
-  EXPECT_EQ(m.phy_addr(), phy);
-  EXPECT_EQ(m.data(), data);
-  EXPECT_EQ(m.data()[4999], 99);
-  EXPECT_EQ(calls("MI_SYS_MMA_Alloc"), 0u);
-}
-
-TEST_F(MmzTest, ResizeToAnotherSizeReleasesAndAllocatesAnew) {
+TEST_F(MmzTest, ResizeKeepsTheBlockOnlyForTheSameSize) {
   const MmzStatistics* stats = MmzStatistics::Instance();
   MmzMemory m(5000);
-  uint64_t phy = m.phy_addr();
-  unsigned int used = stats->used_bytes();
-  unsigned int allocations = stats->allocations();
-  unsigned int releases = stats->releases();
+  m.data()[4999] = 99;
+  const uint64_t phy = m.phy_addr();
+  const unsigned used = stats->used_bytes(), allocations = stats->allocations(), releases = stats->releases();
+  m.resize(5000);
+  EXPECT_EQ(m.phy_addr(), phy);
+  EXPECT_EQ(m.data()[4999], 99);
+  EXPECT_EQ(calls("MI_SYS_MMA_Alloc"), 1u);
   m.resize(100);  // smaller: not served from the old block
   EXPECT_NE(m.phy_addr(), phy);
-  EXPECT_EQ(m.size(), 100);
-  EXPECT_EQ(m.capacity(), 4096u);
   EXPECT_EQ(stats->allocations(), allocations + 1);
   EXPECT_EQ(stats->releases(), releases + 1);
   EXPECT_EQ(stats->used_bytes(), used - 8192 + 4096);
-  m.resize(0);
-  EXPECT_EQ(m.data(), nullptr);
+  m.free();
+  m.free();  // a second free does nothing
   EXPECT_EQ(m.phy_addr(), 0u);
   EXPECT_EQ(m.capacity(), 0u);
   EXPECT_EQ(stats->used_bytes(), used - 8192);
-}
-
-TEST_F(MmzTest, FreeEmptiesTheBlockAndRestoresBytesInUse) {
-  const MmzStatistics* stats = MmzStatistics::Instance();
-  unsigned int used = stats->used_bytes();
-  MmzMemory m(10000);
-  m.free();
-  EXPECT_EQ(stats->used_bytes(), used);
-  EXPECT_EQ(m.size(), 0);
-  EXPECT_EQ(m.capacity(), 0u);
-  m.free();  // a second free does nothing
-  EXPECT_EQ(calls("MI_SYS_MMA_Free"), 1u);
+  EXPECT_EQ(calls("MI_SYS_MMA_Free"), 2u);
 }
 
 TEST_F(MmzTest, ResetFillsTheRequestedBytesWithTheLowByteAndFlushes) {
@@ -139,55 +99,18 @@ TEST_F(MmzTest, ResetFillsTheRequestedBytesWithTheLowByteAndFlushes) {
   EXPECT_EQ(calls("MI_SYS_FlushInvCache"), 1u);
 }
 
-TEST_F(MmzTest, BlobStrideRoundsWidthUpToTheAlignment) {
+TEST_F(MmzTest, BlobRowsAreAlignedAndPlanesFollowEachOther) {
   MmzBlob blob(1, 720, 1281, 16);
   EXPECT_EQ(blob.stride(), 1296);
-  EXPECT_EQ(blob.total(), 1296 * 720);
-  EXPECT_EQ(blob.memory()->size(), 1296 * 720);
-  EXPECT_EQ(blob.capacity(), 933888u);  // 933120 rounded up to 4096
-  EXPECT_EQ(blob.shape(), (std::vector<int>{1, 720, 1281}));
+  EXPECT_EQ(blob.capacity(), 933888u);  // 1296 * 720 = 933120, rounded up to 4096
   MmzBlob three(std::vector<int>{3, 5, 33}, 32);
-  EXPECT_EQ(three.stride(), 64);
-  EXPECT_EQ(three.total(), 64 * 3 * 5);
-  EXPECT_EQ(three.align(), 32);
-}
-
-TEST_F(MmzTest, DefaultBlobIsEmptyWithAnEmptyBlock) {
-  MmzBlob blob;
-  ASSERT_NE(blob.memory(), nullptr);
-  EXPECT_EQ(blob.memory()->size(), 0);
-  EXPECT_EQ(blob.capacity(), 0u);
-  EXPECT_EQ(blob.align(), 16);
-  EXPECT_EQ(blob.shape(), (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(calls("MI_SYS_MMA_Alloc"), 0u);
-}
-
-TEST_F(MmzTest, BlobResizeKeepsItsMemoryObjectAndRecomputesTheShape) {
-  MmzBlob blob;
-  const MmzMemory* memory = blob.memory().get();
-  blob.resize(std::vector<int>{1, 6, 10}, 32);
-  EXPECT_EQ(blob.memory().get(), memory);
-  EXPECT_EQ(blob.stride(), 32);
-  EXPECT_EQ(blob.total(), 32 * 6);
-  EXPECT_EQ(blob.memory()->size(), 32 * 6);
+  blob.resize(std::vector<int>{3, 5, 33}, 32);
+  for (const MmzBlob* b : {&three, &blob}) {
+    EXPECT_EQ(b->stride(), 64);
+    EXPECT_EQ(b->memory()->size(), 64 * 3 * 5);
+  }
   blob.reset(3);
-  EXPECT_EQ(blob.memory()->data()[32 * 6 - 1], 3);
-  blob.resize(3, 6, 10, 32);  // new total: new block
-  EXPECT_EQ(blob.memory()->size(), 3 * 32 * 6);
-  blob.resize(0, 0, 0, 16);
-  EXPECT_EQ(blob.capacity(), 0u);
-}
-
-TEST_F(MmzTest, StatisticsPrintTheThreeCounters) {
-  MmzMemory keep(1);
-  const MmzStatistics* stats = MmzStatistics::Instance();
-  LogCapture log(google::GLOG_WARNING);
-  stats->print();
-  std::string want = "MMZ Memory Statistics: Used " + std::to_string(stats->used_bytes()) +
-                     " Bytes, Allocate " + std::to_string(stats->allocations()) + " Times, Release " +
-                     std::to_string(stats->releases()) + " Times.";
-  ASSERT_EQ(log.lines().size(), 1u);
-  EXPECT_EQ(log.lines()[0], want);
+  EXPECT_EQ(blob.memory()->data()[64 * 3 * 5 - 1], 3);
 }
 
 // Death tests re-execute the binary: MiSysInit's once-flag starts unset in every child.
@@ -218,45 +141,46 @@ void report_mma_free_and_abort() {
   std::abort();
 }
 
-TEST_F(MmzDeathTest, PlatformInitFailureIsFatal) {
-  EXPECT_DEATH(
-      {
-        MI_TEST_FailNext("MI_SYS_Init", MI_ERR_SYS_NOTREADY);
-        MiSysInit();
-      },
-      "Check failed: MI_SUCCESS == MI_SYS_Init\\(0\\) ");
-}
+// One platform call fails (after `setup`, which runs unfaulted) while `act` runs.
+struct FaultRow {
+  const char* fn;
+  std::function<void(MmzMemory&)> act;
+  const char* message;
+};
 
-TEST_F(MmzDeathTest, PlatformExitFailureAtProcessEndIsFatal) {
-  EXPECT_DEATH(
-      {
-        MiSysInit();
-        MI_TEST_FailNext("MI_SYS_Exit", MI_ERR_SYS_NOTREADY);
-        std::exit(0);
-      },
-      "Check failed: MI_SUCCESS == MI_SYS_Exit\\(0\\) ");
-}
-
-TEST_F(MmzDeathTest, AllocationFailureInTheConstructorIsFatal) {
-  EXPECT_DEATH(
-      {
-        MI_TEST_FailNext("MI_SYS_MMA_Alloc", MI_ERR_SYS_NOMEM);
-        MmzMemory m(100);
-      },
-      "Check failed: ok == MI_SUCCESS MI_SYS_MMA_Alloc Failed\\.");
-}
-
-TEST_F(MmzDeathTest, AllocationFailureInResizeShowsCapacityAndCode) {
-  EXPECT_DEATH(
-      {
-        MmzMemory m(100);
-        MI_TEST_FailNext("MI_SYS_MMA_Alloc", MI_ERR_SYS_NOMEM);
-        m.resize(4097);
-      },
-      "Check failed: ok == MI_SUCCESS MI_SYS_MMA_Alloc Failed: capacity=0x2000, ec=0xa001400c");
-}
-
-TEST_F(MmzDeathTest, MappingFailureReturnsTheBlockFirst) {
+TEST_F(MmzDeathTest, EveryPlatformFailureIsFatalWithItsMessage) {
+  const FaultRow rows[] = {
+      {"MI_SYS_Init", [](MmzMemory&) { MiSysInit(); }, "Check failed: MI_SUCCESS == MI_SYS_Init\\(0\\) "},
+      {"MI_SYS_Exit",
+       [](MmzMemory&) {
+         MiSysInit();
+         std::exit(0);
+       },
+       "Check failed: MI_SUCCESS == MI_SYS_Exit\\(0\\) "},
+      {"MI_SYS_MMA_Alloc", [](MmzMemory&) { MmzMemory m(100); },
+       "Check failed: ok == MI_SUCCESS MI_SYS_MMA_Alloc Failed\\.\n"},
+      {"MI_SYS_MMA_Alloc", [](MmzMemory& m) { m.resize(4097); },
+       "Check failed: ok == MI_SUCCESS MI_SYS_MMA_Alloc Failed: capacity=0x2000, ec=0xa001400c"},
+      {"MI_SYS_Mmap", [](MmzMemory& m) { m.resize(200); },
+       "Check failed: ok == MI_SUCCESS MI_SYS_Mmap Failed\\."},
+      {"MI_SYS_FlushInvCache", [](MmzMemory& m) { m.flush(); },
+       "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache Failed\\."},
+      {"MI_SYS_Munmap", [](MmzMemory& m) { m.free(); },
+       "Check failed: ok==MI_SUCCESS MI_SYS_Munmap Failed\\."},
+      {"MI_SYS_MMA_Free", [](MmzMemory& m) { m.free(); },
+       "Check failed: ok==MI_SUCCESS MI_SYS_MMA_Free Failed\\."},
+  };
+  for (const FaultRow& row : rows) {
+    SCOPED_TRACE(row.message);
+    EXPECT_DEATH(
+        {
+          MmzMemory m(100);
+          MI_TEST_FailNext(row.fn, MI_ERR_SYS_NOMEM);
+          row.act(m);
+        },
+        row.message);
+  }
+  // A failed mapping gives its block back before stopping.
   EXPECT_DEATH(
       {
         google::InstallFailureFunction(&report_mma_free_and_abort);
@@ -264,44 +188,24 @@ TEST_F(MmzDeathTest, MappingFailureReturnsTheBlockFirst) {
         MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM);
         MmzMemory m(100);
       },
-      "Check failed: ok == MI_SUCCESS MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
-  EXPECT_DEATH(
-      {
-        MmzMemory m(100);
-        MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM);
-        m.resize(200);
-      },
-      "MI_SYS_Mmap Failed\\.");
+      "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
 }
 
-TEST_F(MmzDeathTest, FlushFailureIsFatal) {
+TEST_F(MmzDeathTest, SizesBeyondTheLargestBlockOrTheArenaAreRefused) {
+  // 40000 x 40000 NV12 (stride 40000, 60000 rows) reaches the platform whole: 2.4e9 bytes rounded
+  // up to 4096 is 0x8f0d2000, more than this arena holds.
+  EXPECT_DEATH(MmzBlob(1, 60000, 40000), "MI_SYS_MMA_Alloc Failed\\.\n");
   EXPECT_DEATH(
       {
-        MmzMemory m(100);
-        MI_TEST_FailNext("MI_SYS_FlushInvCache", MI_ERR_SYS_UNEXIST);
-        m.flush();
+        MmzBlob blob;
+        blob.resize(1, 60000, 40000);
       },
-      "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache Failed\\.");
-}
-
-TEST_F(MmzDeathTest, UnmapAndReleaseFailuresInFreeAreFatal) {
-  EXPECT_DEATH(
-      {
-        MmzMemory m(100);
-        MI_TEST_FailNext("MI_SYS_Munmap", MI_ERR_SYS_UNEXIST);
-        m.free();
-      },
-      "Check failed: ok==MI_SUCCESS MI_SYS_Munmap Failed\\.");
-  EXPECT_DEATH(
-      {
-        MmzMemory m(100);
-        MI_TEST_FailNext("MI_SYS_MMA_Free", MI_ERR_SYS_UNEXIST);
-        m.free();
-      },
-      "Check failed: ok==MI_SUCCESS MI_SYS_MMA_Free Failed\\.");
-}
-
-TEST_F(MmzDeathTest, BlobShapeNeedsExactlyThreeEntries) {
+      "MI_SYS_MMA_Alloc Failed: capacity=0x8f0d2000, ec=0xa001400c");
+  // The largest 32-bit block is asked for; one byte more cannot be, and 40000 x 40000 RGB neither.
+  EXPECT_DEATH(MmzMemory(0xFFFFF000ll), "MI_SYS_MMA_Alloc Failed\\.\n");
+  EXPECT_DEATH(MmzMemory(0xFFFFF001ll),
+               "MI_SYS_MMA_Alloc Failed: 4294963201 bytes exceed the largest platform block");
+  EXPECT_DEATH(MmzBlob(3, 40000, 40000), "4800000000 bytes exceed the largest platform block");
   EXPECT_DEATH(MmzBlob(std::vector<int>{1, 2}), "Check failed: shape.size\\(\\) == 3 ");
   MmzBlob blob;
   EXPECT_DEATH(blob.resize(std::vector<int>{1, 2, 3, 4}), "Check failed: shape.size\\(\\) == 3 ");

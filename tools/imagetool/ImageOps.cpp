@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/Iveproc.h"
 #include "platform/Mmz.h"
 #include "util/ImageBase.h"
 #include "util/ProduceImage.h"
@@ -28,7 +29,8 @@ std::vector<std::string> split(const std::string& s, char sep) {
 float to_float(const std::string& op, const std::string& s) {
   char* end = nullptr;
   float v = std::strtof(s.c_str(), &end);
-  if (s.empty() || *end != '\0' || !std::isfinite(v)) throw UsageError(op + ": \"" + s + "\" is not a number");
+  if (s.empty() || *end != '\0' || !std::isfinite(v))
+    throw UsageError(op + ": \"" + s + "\" is not a number");
   return v;
 }
 
@@ -61,7 +63,10 @@ void need(const std::string& op, const std::vector<std::string>& args, size_t lo
   if (args.size() < lo || args.size() > hi) throw UsageError(op + ": wrong number of values (see --help)");
 }
 
-int round_down_even(long v) { return static_cast<int>(v & ~1L); }
+// The library's own verdict on the sizes, so that the tool refuses exactly what would stop it.
+void refuse_if(const std::string& op, const std::string& refusal) {
+  if (!refusal.empty()) throw UsageError(op + ": " + refusal);
+}
 
 }  // namespace
 
@@ -123,28 +128,26 @@ Op parse_op(const std::string& arg) {
 void validate(const Op& op, unsigned int width, unsigned int height, bool nv12) {
   auto check_size = [&](const char* what, long w, long h) {
     if (w < 2 || h < 2 || w > kMaxSide || h > kMaxSide)
-      throw UsageError(std::string(what) + ": the result must be 2.." + std::to_string(kMaxSide) + " pixels a side");
+      throw UsageError(std::string(what) + ": the result must be 2.." + std::to_string(kMaxSide) +
+                       " pixels a side");
     if (nv12 && (w % 2 || h % 2)) throw UsageError(std::string(what) + ": NV12 sizes must be even");
   };
   switch (op.kind) {
     case Op::kResize:
       check_size("resize", op.width, op.height);
+      refuse_if("resize", mi_resize_refusal(MiResizePath::kResize, width, height, op.width, op.height));
       break;
     case Op::kRoi: {
       check_size("roi", op.width, op.height);
       float x1 = op.coords[0], y1 = op.coords[1], x2 = op.coords[2], y2 = op.coords[3];
       if (!(x2 > x1) || !(y2 > y1)) throw UsageError("roi: needs x1 < x2 and y1 < y2");
       if (x1 < -4 || y1 < -4 || x2 > 5 || y2 > 5) throw UsageError("roi: corners must lie within -4..5");
-      // The part of the ROI inside the image must be at least two pixels each way, and so must
-      // the part of the output it lands in.
-      float cx1 = std::max(x1, 0.f), cy1 = std::max(y1, 0.f), cx2 = std::min(x2, 1.f), cy2 = std::min(y2, 1.f);
-      long cw = round_down_even(std::lround((cx2 - cx1) * width));
-      long ch = round_down_even(std::lround((cy2 - cy1) * height));
-      long pw = round_down_even(std::lround((cx2 - cx1) / (x2 - x1) * op.width));
-      long ph = round_down_even(std::lround((cy2 - cy1) / (y2 - y1) * op.height));
-      if (cw < 2 || ch < 2 || pw < 2 || ph < 2) throw UsageError("roi: the ROI must overlap the image");
-      long rw = static_cast<long>(width * (x2 - x1)) / 4 * 4, rh = static_cast<long>(height * (y2 - y1)) / 4 * 4;
-      if (rw < 4 || rh < 4 || rw > kMaxSide || rh > kMaxSide) throw UsageError("roi: the ROI is too small or too large");
+      // The scratch the tool makes grows with the ROI.
+      if ((x2 - x1) * width > kMaxSide || (y2 - y1) * height > kMaxSide)
+        throw UsageError("roi: the ROI is too large");
+      // NV12 images take the optimised path, planar RGB the scratch path (see apply()).
+      refuse_if("roi", mi_resize_refusal(nv12 ? MiResizePath::kOptimizedNv12Roi : MiResizePath::kScratchRoi,
+                                         width, height, op.width, op.height, op.coords));
       break;
     }
     case Op::kPad: {

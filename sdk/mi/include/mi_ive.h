@@ -3,7 +3,8 @@
  * destination by physical address, and is complete when it returns (bInstant 1).
  *
  * Stand-in: bilinear resize and BT.601 conversion in software; sources larger than 1920x1080 are
- * refused with MI_ERR_IVE_SIZE_LIMIT, as on the chip. Thread-safe; bad arguments return error codes. */
+ * refused with MI_ERR_IVE_SIZE_LIMIT, as on the chip, and bInstant other than 1 with
+ * MI_ERR_IVE_NOT_SUPPORT. Thread-safe; bad arguments return error codes. */
 #ifndef KAVO_MI_IVE_H_
 #define KAVO_MI_IVE_H_
 

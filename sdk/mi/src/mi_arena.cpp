@@ -325,6 +325,8 @@ MI_S32 alloc(std::uint64_t size, MI_PHY* phy) {
   if (size == 0 || phy == nullptr) return size == 0 ? MI_ERR_SYS_ILLEGAL_PARAM : MI_ERR_SYS_NULL_PTR;
   size = (size + kPage - 1) / kPage * kPage;
   Header* h = state().header;
+  // More than the whole arena can never be had: refuse at once instead of looking for dead owners.
+  if (size > h->fileSize - h->dataStart) return MI_ERR_SYS_NOMEM;
   Lock lock(h);
   if (!lock.locked()) return MI_ERR_SYS_NOTREADY;
   std::uint32_t index = 0;

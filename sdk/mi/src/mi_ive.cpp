@@ -281,9 +281,10 @@ MI_S32 MI_IVE_Destroy(MI_IVE_HANDLE hHandle) {
 MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
                      const MI_IVE_ResizeCtrl_t* pstCtrl, MI_BOOL bInstant) {
   KAVO_MI_ENTER(kIveResize);
-  (void)bInstant;
   if (MI_S32 ret = check_handle(hHandle)) return ret;
   if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  // Every call completes before it returns; a queued (non-instant) call has no stand-in.
+  if (bInstant != 1) return MI_ERR_IVE_NOT_SUPPORT;
   MI_IVE_ImageType_e type;
   switch (pstCtrl->eMode) {
     case E_MI_IVE_RESIZE_TYPE_U8C1:
@@ -319,9 +320,10 @@ MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, con
 MI_S32 MI_IVE_Csc(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
                   const MI_IVE_CscCtrl_t* pstCtrl, MI_BOOL bInstant) {
   KAVO_MI_ENTER(kIveCsc);
-  (void)bInstant;
   if (MI_S32 ret = check_handle(hHandle)) return ret;
   if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  // Every call completes before it returns; a queued (non-instant) call has no stand-in.
+  if (bInstant != 1) return MI_ERR_IVE_NOT_SUPPORT;
   bool toRgb;
   switch (pstCtrl->eMode) {
     case E_MI_IVE_CSC_TYPE_YUV2RGB:
@@ -353,9 +355,10 @@ MI_S32 MI_IVE_Csc(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const 
 MI_S32 MI_IVE_Integ(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, const MI_IVE_DstImage_t* pstDst,
                     const MI_IVE_IntegCtrl_t* pstCtrl, MI_BOOL bInstant) {
   KAVO_MI_ENTER(kIveInteg);
-  (void)bInstant;
   if (MI_S32 ret = check_handle(hHandle)) return ret;
   if (pstSrc == nullptr || pstDst == nullptr || pstCtrl == nullptr) return MI_ERR_IVE_NULL_PTR;
+  // Every call completes before it returns; a queued (non-instant) call has no stand-in.
+  if (bInstant != 1) return MI_ERR_IVE_NOT_SUPPORT;
   if (pstCtrl->eOutCtrl != E_MI_IVE_INTEG_OUT_CTRL_SUM) return MI_ERR_IVE_NOT_SUPPORT;
   Planes s, d;
   if (MI_S32 ret = check_image(pstSrc, E_MI_IVE_IMAGE_TYPE_U8C1, &s)) return ret;
