@@ -5,6 +5,7 @@
 
 #include <glog/logging.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -19,9 +20,18 @@
 #include "util/ShareData.h"
 
 namespace {
-// MI_SYS_BufInfo_t, little-endian: pts, buffer type, then the frame data from byte 32.
-constexpr int kPts = 0, kBufType = 16, kPixelFormat = 36, kWidth = 52, kHeight = 54, kVir = 56, kPhy = 80,
-              kStride = 104, kBufSize = 116;
+// Field offsets in a MI_SYS_BufInfo_t record. Fields are read as plain integers: a sender's bytes
+// need not hold a valid enumerator.
+constexpr size_t kFrame = offsetof(MI_SYS_BufInfo_t, stFrameData);
+constexpr size_t kPts = offsetof(MI_SYS_BufInfo_t, u64Pts), kBufType = offsetof(MI_SYS_BufInfo_t, eBufType),
+                 kPixelFormat = kFrame + offsetof(MI_SYS_FrameData_t, ePixelFormat),
+                 kWidth = kFrame + offsetof(MI_SYS_FrameData_t, u16Width),
+                 kHeight = kFrame + offsetof(MI_SYS_FrameData_t, u16Height),
+                 kVir = kFrame + offsetof(MI_SYS_FrameData_t, pVirAddr),
+                 kPhy = kFrame + offsetof(MI_SYS_FrameData_t, u64PhyAddr),
+                 kStride = kFrame + offsetof(MI_SYS_FrameData_t, u32Stride),
+                 kBufSize = kFrame + offsetof(MI_SYS_FrameData_t, u32BufSize);
+static_assert(BlobInfoWrapper::kRecordSize == sizeof(MI_SYS_BufInfo_t), "one record is one MI_SYS_BufInfo_t");
 constexpr unsigned int kBufDataFrame = E_MI_SYS_BUFDATA_FRAME;
 constexpr unsigned int kNv12 = E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420;
 

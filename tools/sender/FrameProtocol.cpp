@@ -25,23 +25,21 @@ constexpr size_t kExtraSize = 28;
 }  // namespace
 
 std::string record(const ImageBase& img, uint64_t pts) {
-  std::string r(272, '\0');
-  const uint64_t luma = img.phy();
-  const uint64_t chroma = luma + static_cast<uint64_t>(img.stride()) * img.height();
-  const uint64_t vir = reinterpret_cast<uintptr_t>(img.data());
-  put<uint64_t>(r, 0, pts);
-  put<uint32_t>(r, 16, E_MI_SYS_BUFDATA_FRAME);
-  put<uint32_t>(r, 36, E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420);
-  put<uint16_t>(r, 52, static_cast<uint16_t>(img.width()));
-  put<uint16_t>(r, 54, static_cast<uint16_t>(img.height()));
-  put<uint64_t>(r, 56, vir);
-  put<uint64_t>(r, 64, vir + (chroma - luma));
-  put<uint64_t>(r, 80, luma);
-  put<uint64_t>(r, 88, chroma);
-  put<uint32_t>(r, 104, img.stride());
-  put<uint32_t>(r, 108, img.stride());
-  put<uint32_t>(r, 116, img.stride() * img.height() * 3 / 2);
-  return r;
+  MI_SYS_BufInfo_t info{};
+  info.u64Pts = pts;
+  info.eBufType = E_MI_SYS_BUFDATA_FRAME;
+  MI_SYS_FrameData_t& f = info.stFrameData;
+  f.ePixelFormat = E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420;
+  f.u16Width = static_cast<MI_U16>(img.width());
+  f.u16Height = static_cast<MI_U16>(img.height());
+  const size_t luma = static_cast<size_t>(img.stride()) * img.height();  // chroma follows the luma plane
+  f.pVirAddr[0] = img.data();
+  f.pVirAddr[1] = img.data() + luma;
+  f.u64PhyAddr[0] = img.phy();
+  f.u64PhyAddr[1] = img.phy() + luma;
+  f.u32Stride[0] = f.u32Stride[1] = img.stride();
+  f.u32BufSize = static_cast<MI_U32>(luma * 3 / 2);
+  return std::string(reinterpret_cast<const char*>(&info), sizeof info);
 }
 
 std::string camera_message(const std::string& records, const std::string& extra) {

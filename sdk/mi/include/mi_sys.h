@@ -30,15 +30,21 @@ typedef enum {
 /* One frame in physical memory. For BufFillPa/BufBlitPa only plane 0 is used (pixel format
  * E_MI_SYS_PIXEL_FRAME_I8: u16Width bytes per row, u32Stride[0] bytes between rows). For NV12 plane 0
  * is Y and plane 1 is the interleaved U,V plane with u16Height / 2 rows. Virtual addresses are the
- * writer's own and mean nothing in another process. */
+ * writer's own and mean nothing in another process. The layout is the platform's (little-endian,
+ * 88 bytes): tile mode @0, pixel format @4, compress mode @8, scan mode @12, field type @16, width
+ * @20, height @22, virtual addresses @24, physical addresses @48, strides @72, buffer size @84. */
 typedef struct MI_SYS_FrameData_s {
+  MI_U32 eTileMode; /* 0: linear */
   MI_SYS_PixelFormat_e ePixelFormat;
+  MI_U32 eCompressMode;  /* 0: none */
+  MI_U32 eFrameScanMode; /* 0: progressive */
+  MI_U32 eFieldType;     /* 0: frame */
   MI_U16 u16Width;
   MI_U16 u16Height;
+  void* pVirAddr[3];
+  MI_PHY u64PhyAddr[3];
   MI_U32 u32Stride[3];
   MI_U32 u32BufSize;
-  MI_PHY u64PhyAddr[3];
-  void* pVirAddr[3];
 } MI_SYS_FrameData_t;
 
 /* Record of one platform frame buffer, as a frame sender passes it to other processes (272 bytes:
@@ -60,6 +66,12 @@ typedef struct MI_SYS_BufInfo_s {
 static_assert(sizeof(MI_SYS_BufInfo_t) == 272, "MI_SYS_BufInfo_t must be 272 bytes");
 static_assert(offsetof(MI_SYS_BufInfo_t, eBufType) == 16, "eBufType at byte 16");
 static_assert(offsetof(MI_SYS_BufInfo_t, stFrameData) == 32, "frame data at byte 32");
+static_assert(sizeof(void*) == 8 && offsetof(MI_SYS_FrameData_t, u16Width) == 20 &&
+                  offsetof(MI_SYS_FrameData_t, pVirAddr) == 24 &&
+                  offsetof(MI_SYS_FrameData_t, u64PhyAddr) == 48 &&
+                  offsetof(MI_SYS_FrameData_t, u32Stride) == 72 &&
+                  offsetof(MI_SYS_FrameData_t, u32BufSize) == 84,
+              "MI_SYS_FrameData_t has the platform's layout");
 #else
 _Static_assert(sizeof(MI_SYS_BufInfo_t) == 272, "MI_SYS_BufInfo_t must be 272 bytes");
 _Static_assert(offsetof(MI_SYS_BufInfo_t, eBufType) == 16, "eBufType at byte 16");
