@@ -26,16 +26,25 @@ namespace arena {
 namespace {
 
 constexpr std::uint64_t kMagic = 0x4b41564f50485953ull;  // "KAVOPHYS"
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
 constexpr std::uint64_t kPage = 4096;
 constexpr std::uint32_t kMaxBlocks = 8192;
 constexpr std::uint64_t kDefaultSize = 1ull << 30;
 
+constexpr int kPins = 8;  // other processes that may map one block at a time
+
+// A process other than the owner that has a block mapped: the block stays while it lives.
+struct Pin {
+  std::int32_t pid;
+  std::uint32_t count;  // its live mappings of the block
+};
+
 struct Block {
   std::uint64_t offset;  // from the start of the file, 4096-aligned, never 0
   std::uint64_t size;    // multiple of 4096
-  std::int32_t pid;      // owner
+  std::int32_t pid;      // owner; 0 once freed (or its owner gone) while still mapped elsewhere
   std::uint32_t reserved;
+  Pin pins[kPins];
 };
 
 // Lives at offset 0 of the arena file. `initialised` is written last, under flock, by the creator.
@@ -195,6 +204,19 @@ void erase_nolock(Header* h, std::uint32_t i) {
   --h->count;
 }
 
+// True while a live process other than the owner has the block mapped.
+bool pinned_nolock(Block& b) {
+  bool pinned = false;
+  for (Pin& p : b.pins) {
+    if (p.count == 0) continue;
+    if (pid_alive(p.pid))
+      pinned = true;
+    else
+      p = Pin{0, 0};
+  }
+  return pinned;
+}
+
 std::uint32_t reclaim_nolock(Header* h) {
   std::uint32_t n = 0;
   // One liveness probe per distinct pid: tables hold many blocks of few processes.
@@ -206,6 +228,11 @@ std::uint32_t reclaim_nolock(Header* h) {
     lastPid = pid;
     lastAlive = alive;
     if (alive) {
+      ++i;
+      continue;
+    }
+    if (pinned_nolock(h->blocks[i])) {
+      h->blocks[i].pid = 0;  // orphaned: goes when its last mapper unmaps or dies
       ++i;
       continue;
     }
@@ -336,7 +363,7 @@ MI_S32 alloc(std::uint64_t size, MI_PHY* phy) {
     if (reclaim_nolock(h) == 0 || !place_nolock(h, size, &index, &offset)) return MI_ERR_SYS_NOMEM;
   }
   std::memmove(&h->blocks[index + 1], &h->blocks[index], (h->count - index) * sizeof(Block));
-  h->blocks[index] = Block{offset, size, static_cast<std::int32_t>(getpid()), 0};
+  h->blocks[index] = Block{offset, size, static_cast<std::int32_t>(getpid()), 0, {}};
   ++h->count;
   h->usedBytes += size;
   h->cursor = offset + size;
@@ -352,10 +379,59 @@ MI_S32 free(MI_PHY phy) {
   if (!lock.locked()) return MI_ERR_SYS_NOTREADY;
   std::uint64_t off = phy - KAVO_MI_PHYS_BASE;
   int i = find_nolock(h, off);
-  if (i < 0 || h->blocks[i].offset != off) return MI_ERR_SYS_UNEXIST;
+  if (i < 0 || h->blocks[i].offset != off || h->blocks[i].pid == 0) return MI_ERR_SYS_UNEXIST;
+  if (pinned_nolock(h->blocks[i])) {
+    h->blocks[i].pid = 0;  // another process still reads it: release when it unmaps
+    return MI_SUCCESS;
+  }
   punch(h->blocks[i].offset, h->blocks[i].size);
   erase_nolock(h, static_cast<std::uint32_t>(i));
   return MI_SUCCESS;
+}
+
+MI_S32 pin(MI_PHY phy, std::uint64_t len) {
+  if (MI_S32 ret = attach(E_MI_MODULE_ID_SYS)) return ret;
+  Header* h = state().header;
+  if (len == 0) return MI_ERR_SYS_ILLEGAL_PARAM;
+  if (!in_file(h, phy, len)) return MI_ERR_SYS_UNEXIST;
+  const std::uint64_t off = phy - KAVO_MI_PHYS_BASE;
+  Lock lock(h);
+  if (!lock.locked()) return MI_ERR_SYS_NOTREADY;
+  int i = find_nolock(h, off);
+  if (i < 0) return MI_ERR_SYS_UNEXIST;
+  Block& b = h->blocks[i];
+  if (b.pid == 0 || len > b.offset + b.size - off) return MI_ERR_SYS_UNEXIST;
+  const std::int32_t self = static_cast<std::int32_t>(getpid());
+  if (b.pid == self) return MI_SUCCESS;
+  Pin* slot = nullptr;
+  for (Pin& p : b.pins) {
+    if (p.count > 0 && p.pid == self) {
+      ++p.count;
+      return MI_SUCCESS;
+    }
+    if (slot == nullptr && (p.count == 0 || !pid_alive(p.pid))) slot = &p;
+  }
+  if (slot == nullptr) return MI_ERR_SYS_NOMEM;
+  *slot = Pin{self, 1};
+  return MI_SUCCESS;
+}
+
+void unpin(MI_PHY phy) {
+  if (attach(E_MI_MODULE_ID_SYS) != MI_SUCCESS) return;
+  Header* h = state().header;
+  if (!in_file(h, phy, 1)) return;
+  Lock lock(h);
+  if (!lock.locked()) return;
+  int i = find_nolock(h, phy - KAVO_MI_PHYS_BASE);
+  if (i < 0) return;
+  Block& b = h->blocks[i];
+  const std::int32_t self = static_cast<std::int32_t>(getpid());
+  for (Pin& p : b.pins)
+    if (p.count > 0 && p.pid == self && --p.count == 0) p.pid = 0;
+  if (b.pid == 0 && !pinned_nolock(b)) {
+    punch(b.offset, b.size);
+    erase_nolock(h, static_cast<std::uint32_t>(i));
+  }
 }
 
 MI_S32 check_range(MI_ModuleId_e module, MI_PHY phy, std::uint64_t len) {
@@ -369,7 +445,7 @@ MI_S32 check_range(MI_ModuleId_e module, MI_PHY phy, std::uint64_t len) {
   int i = find_nolock(h, off);
   if (i < 0) return err_unexist(module);
   const Block& b = h->blocks[i];
-  return len <= b.offset + b.size - off ? MI_SUCCESS : err_unexist(module);
+  return b.pid != 0 && len <= b.offset + b.size - off ? MI_SUCCESS : err_unexist(module);
 }
 
 MI_S32 info(Info* out) {

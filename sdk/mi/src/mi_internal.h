@@ -52,7 +52,14 @@ MI_S32 attach(MI_ModuleId_e module);
 const char* path();
 
 MI_S32 alloc(std::uint64_t size, MI_PHY* phy);
+// Frees a block. A block that another live process has mapped (pinned) stays in the table, out of
+// reach of new mappings and allocations, until its last such mapping goes.
 MI_S32 free(MI_PHY phy);
+// Checks [phy, phy + len) as check_range and, for a process other than the owner, records that
+// it maps the block: the block is neither reclaimed nor reused while that process lives and keeps
+// the mapping. unpin() undoes one pin(). MI_ERR_SYS_NOMEM when too many processes map the block.
+MI_S32 pin(MI_PHY phy, std::uint64_t len);
+void unpin(MI_PHY phy);
 // Checks that [phy, phy + len) lies inside one live block; len 0 is an error.
 MI_S32 check_range(MI_ModuleId_e module, MI_PHY phy, std::uint64_t len);
 // CPU address of `phy` in this process's view of the whole arena (valid after attach; no checks).

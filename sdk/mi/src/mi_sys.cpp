@@ -28,6 +28,7 @@ struct Mapping {
   std::size_t length;
   std::uint8_t* vir;
   MI_U32 size;
+  MI_PHY phy;  // the block stays pinned by this process until the mapping goes
 };
 
 struct Mappings {
@@ -113,15 +114,18 @@ MI_S32 MI_SYS_Mmap(MI_PHY phyAddr, MI_U32 u32Size, void** ppVirAddr, MI_BOOL bCa
   (void)bCache;
   if (ppVirAddr == nullptr) return MI_ERR_SYS_NULL_PTR;
   if (u32Size == 0) return MI_ERR_SYS_ILLEGAL_PARAM;
-  if (MI_S32 ret = arena::check_range(E_MI_MODULE_ID_SYS, phyAddr, u32Size)) return ret;
+  if (MI_S32 ret = arena::pin(phyAddr, u32Size)) return ret;
   std::uint64_t off = phyAddr - KAVO_MI_PHYS_BASE;
   std::uint64_t pageOff = off / kPage * kPage;
   std::size_t length = static_cast<std::size_t>((off + u32Size - pageOff + kPage - 1) / kPage * kPage);
   void* base =
       mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, arena::fd(), static_cast<off_t>(pageOff));
-  if (base == MAP_FAILED) return MI_ERR_SYS_NOMEM;
+  if (base == MAP_FAILED) {
+    arena::unpin(phyAddr);
+    return MI_ERR_SYS_NOMEM;
+  }
   Mapping map{static_cast<std::uint8_t*>(base), length, static_cast<std::uint8_t*>(base) + (off - pageOff),
-              u32Size};
+              u32Size, phyAddr};
   {
     Mappings& m = mappings();
     std::lock_guard<std::mutex> lock(m.mutex);
@@ -144,6 +148,7 @@ MI_S32 MI_SYS_Munmap(void* pVirAddr, MI_U32 u32Size) {
     m.byBase.erase(reinterpret_cast<std::uintptr_t>(map.base));
   }
   munmap(map.base, map.length);
+  arena::unpin(map.phy);
   return MI_SUCCESS;
 }
 
