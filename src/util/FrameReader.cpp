@@ -5,6 +5,7 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -298,12 +299,33 @@ bool FrameReaderHisi::check_latency(unsigned long long pts) {
   return true;
 }
 
+std::shared_ptr<unsigned char> FrameReaderHisi::mapped(unsigned long long phy, unsigned int bytes) {
+  ++mapClock_;
+  for (CachedMapping& m : mapCache_) {
+    if (m.phy == phy && m.bytes == bytes) {
+      m.lastUse = mapClock_;
+      return m.vir;
+    }
+  }
+  std::shared_ptr<unsigned char> vir = map_plane(phy, bytes);
+  if (!vir) return nullptr;
+  if (mapCache_.size() < kMapCache) {
+    mapCache_.push_back({phy, bytes, mapClock_, vir});
+  } else {
+    auto oldest = std::min_element(
+        mapCache_.begin(), mapCache_.end(),
+        [](const CachedMapping& a, const CachedMapping& b) { return a.lastUse < b.lastUse; });
+    *oldest = {phy, bytes, mapClock_, vir};
+  }
+  return vir;
+}
+
 bool FrameReaderHisi::attach(const BlobInfoWrapper::Frame& f, const std::shared_ptr<ResourceImage>& res) {
   const unsigned int lumaBytes = f.stride[0] * static_cast<unsigned int>(f.height);
   const unsigned int planeBytes = f.contiguous ? lumaBytes * 3 / 2 : lumaBytes;
   // Mapping checks that the sender's buffers lie in live platform memory before anything reads them.
-  std::shared_ptr<unsigned char> luma = map_plane(f.phy[0], planeBytes);
-  std::shared_ptr<unsigned char> chroma = f.contiguous ? luma : map_plane(f.phy[1], lumaBytes / 2);
+  std::shared_ptr<unsigned char> luma = mapped(f.phy[0], planeBytes);
+  std::shared_ptr<unsigned char> chroma = f.contiguous ? luma : mapped(f.phy[1], lumaBytes / 2);
   if (!luma || !chroma) {
     LOG(ERROR) << "frame buffers at 0x" << hex(f.phy[0]) << "/0x" << hex(f.phy[1]) << " (" << f.width << "x"
                << f.height << ", stride " << f.stride[0] << ") are not in live platform memory";

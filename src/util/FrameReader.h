@@ -186,6 +186,9 @@ class FrameReaderHisi : public FrameReader {
   // not in live platform memory.
   bool attach(const BlobInfoWrapper::Frame& f, const std::shared_ptr<ResourceImage>& res);
   void register_detail(int width, int height);
+  // A mapping of `bytes` at `phy`, from the cache when the sender used that buffer before; null when
+  // the range is not in live platform memory.
+  std::shared_ptr<unsigned char> mapped(unsigned long long phy, unsigned int bytes);
   void drop(FrameReaderDrop why) { ++drops_[static_cast<int>(why)]; }
 
   std::shared_ptr<ShareDataReader> shareDataReader_;
@@ -197,6 +200,17 @@ class FrameReaderHisi : public FrameReader {
   std::atomic<float> fps_{-1.0f};
   std::vector<unsigned long long> ptsHistory_;
   unsigned long long lastCameraPts_ = 0;  // pts of the previous delivered camera frame, 0 before
-  std::shared_ptr<MmzBlob> scratch_;      // engine scratch for the small image
+  // Mappings of the sender's frame buffers by (physical address, size): a camera process cycles
+  // through a few buffers, so a steady stream maps nothing new. At most kMapCache entries, the least
+  // recently used go first; a mapping lives on while an image over it does.
+  struct CachedMapping {
+    unsigned long long phy;
+    unsigned int bytes;
+    unsigned long long lastUse;
+    std::shared_ptr<unsigned char> vir;
+  };
+  static constexpr size_t kMapCache = 16;
+  std::vector<CachedMapping> mapCache_;
+  unsigned long long mapClock_ = 0;
   std::atomic<unsigned long long> drops_[static_cast<int>(FrameReaderDrop::kCount)] = {};
 };
