@@ -8,27 +8,30 @@ EnumBase::EnumBase(std::string type) : type_(std::move(type)) {}
 
 void EnumBase::add(const std::string& zone, unsigned long long id, const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
+  add_nolock(zone, id, name);
+}
+
+void EnumBase::add_nolock(const std::string& zone, unsigned long long id, const std::string& name) {
   auto& ids = _mapZone8setId[zone];
   auto& names = _mapZone8String2Id[zone];
   CHECK(ids.find(id) == ids.end()) << type_ << "/" << zone << ": identifier " << id << " of " << name
                                    << " is already used by " << _mapZone8Id2String[zone][id];
-  CHECK(names.find(name) == names.end()) << type_ << "/" << zone << ": name " << name << " is already defined";
+  CHECK(names.find(name) == names.end())
+      << type_ << "/" << zone << ": name " << name << " is already defined";
   ids.insert(id);
   names[name] = id;
   _mapZone8Id2String[zone][id] = name;
 }
 
 unsigned long long EnumBase::add_next(const std::string& zone, const std::string& name) {
-  unsigned long long id = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto& ids = _mapZone8setId[zone];
-    int bit = 0;
-    while (bit < 64 && ids.count(1ull << bit)) ++bit;
-    CHECK_LT(bit, 64) << type_ << "/" << zone << ": no free bit left for " << name;
-    id = 1ull << bit;
-  }
-  add(zone, id, name);
+  // The free bit is chosen and taken under one lock: two callers must never pick the same bit.
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto& ids = _mapZone8setId[zone];
+  int bit = 0;
+  while (bit < 64 && ids.count(1ull << bit)) ++bit;
+  CHECK_LT(bit, 64) << type_ << "/" << zone << ": no free bit left for " << name;
+  const unsigned long long id = 1ull << bit;
+  add_nolock(zone, id, name);
   return id;
 }
 

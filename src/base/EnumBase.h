@@ -43,6 +43,7 @@ class EnumBase {
   std::unordered_map<unsigned long long, std::string> mapId2String(const std::string& zone) const;
 
  private:
+  void add_nolock(const std::string& zone, unsigned long long id, const std::string& name);
   void check_zone_nolock(const std::string& zone) const;
   std::vector<unsigned long long> resolve_nolock(unsigned long long resunion, const std::string& zone) const;
 
