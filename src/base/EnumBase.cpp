@@ -68,9 +68,8 @@ unsigned long long EnumBase::convert(const std::string& name, const std::string&
   return it->second;
 }
 
-std::vector<unsigned long long> EnumBase::resolve_nolock(unsigned long long resunion,
-                                                         const std::string& zone) const {
-  check_zone_nolock(zone);
+std::vector<unsigned long long> EnumBase::registered_nolock(unsigned long long resunion,
+                                                            const std::string& zone) const {
   std::vector<unsigned long long> result;
   for (unsigned long long id : _mapZone8setId.at(zone)) {
     if (id != 0 && (id & resunion) == id) result.push_back(id);
@@ -79,9 +78,19 @@ std::vector<unsigned long long> EnumBase::resolve_nolock(unsigned long long resu
   return result;
 }
 
-std::vector<unsigned long long> EnumBase::resolve(unsigned long long resunion, const std::string& zone) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return resolve_nolock(resunion, zone);
+std::vector<unsigned long long> EnumBase::resolve(unsigned long long resunion,
+                                                  const std::string& zone) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    check_zone_nolock(zone);
+  }
+  // Every bit, named or not: a caller that waits on or monitors a kind must see it even when the
+  // configuration does not name it, rather than have it vanish from the union.
+  std::vector<unsigned long long> result;
+  for (int bit = 0; bit < 64; ++bit) {
+    if (resunion & (1ull << bit)) result.push_back(1ull << bit);
+  }
+  return result;
 }
 
 std::string EnumBase::print(unsigned long long id, const std::string& zone) const {
@@ -93,7 +102,7 @@ std::string EnumBase::print(unsigned long long id, const std::string& zone) cons
   if (exact != names.end()) return out + exact->second;
   unsigned long long covered = 0;
   bool first = true;
-  for (unsigned long long one : resolve_nolock(id, zone)) {
+  for (unsigned long long one : registered_nolock(id, zone)) {
     if (!first) out += ",";
     out += names.at(one);
     covered |= one;
