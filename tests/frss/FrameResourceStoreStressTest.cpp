@@ -17,15 +17,12 @@
 namespace {
 
 constexpr unsigned long long SRC = 1, OA = 2, OB = 4, OC = 8, OD = 16, SCRATCH = 32;
-constexpr int32_t kCapacity = 6;
-constexpr long long kFrames = 2000, kLead = 4 * kCapacity;
-
+constexpr long long kCapacity = 6, kFrames = 2000, kLead = 4 * kCapacity;
 std::atomic<int> violations{0};
-std::vector<std::atomic<bool>> recycled(kFrames);  // source resource handed out again
+std::vector<std::atomic<bool>> recycled(kFrames);  // the frame's source resource was handed out again
 
 // A resource that knows who writes it: a second writer, or a reader meeting a writer, is a violation.
-class Checked : public ResourceBase {
- public:
+struct Checked : ResourceBase {
   Checked(unsigned long long id, const std::string& name) : ResourceBase(id, name, "none") {}
   void clean_content() override {
     if (resId() == SRC && frame >= 0 && frame < kFrames) recycled[frame] = true;
@@ -33,25 +30,18 @@ class Checked : public ResourceBase {
   }
   void write(int me, long long f) {
     int expected = 0;
-    if (!writer.compare_exchange_strong(expected, me)) ++violations;
+    violations += !writer.compare_exchange_strong(expected, me);
     frame = f;
-    if (!writer.compare_exchange_strong(me, 0)) ++violations;
+    violations += !writer.compare_exchange_strong(me, 0);
   }
-  void check(long long f) const {
-    if (writer.load() != 0 || frame != f) ++violations;
-  }
+  void check(long long f) const { violations += writer.load() != 0 || frame != f; }
   std::atomic<int> writer{0};
   long long frame = -1;  // plain on purpose: the store's mutex must order writer and readers
 };
-
 Checked& checked(const std::shared_ptr<ResourceBase>& p) { return static_cast<Checked&>(*p); }
 
-void hold_briefly(std::mt19937& rng) {
-  for (int i = std::uniform_int_distribution<int>(0, 20)(rng); i > 0; --i) std::this_thread::yield();
-}
-
 TEST(FrameResourceStoreStressTest, ManyStagesNeverShareAWriterOrLoseAResource) {
-  const std::unordered_map<unsigned long long, std::string> names = {
+  std::unordered_map<unsigned long long, std::string> names = {
       {SRC, "SRC"}, {OA, "OA"}, {OB, "OB"}, {OC, "OC"}, {OD, "OD"}, {SCRATCH, "SCRATCH"}};
   auto store = produce_FrameResourceStore(names, kCapacity, 1, "stress");
   for (const auto& [id, name] : names) {
@@ -62,20 +52,24 @@ TEST(FrameResourceStoreStressTest, ManyStagesNeverShareAWriterOrLoseAResource) {
   std::vector<std::atomic<bool>> published(kFrames), read(kFrames);
   std::atomic<bool> producerDone{false};
   std::atomic<long long> newestBound{-1};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  auto in_time = [&] { return std::chrono::steady_clock::now() < deadline; };
   std::atomic<int> arrived{0};
-  auto start = [&] {  // all threads start together, so that they really overlap
-    ++arrived;
-    while (arrived.load() < 8) std::this_thread::yield();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto stage = [&](int seed, auto body) {  // all stages start together, so that they overlap
+    return std::thread([&, seed, body]() mutable {
+      std::mt19937 rng(seed);
+      for (++arrived; arrived.load() < 8;) std::this_thread::yield();
+      body(rng);
+    });
+  };
+  auto hold_briefly = [](std::mt19937& rng) {
+    for (int i = std::uniform_int_distribution<int>(0, 20)(rng); i > 0; --i) std::this_thread::yield();
   };
   std::vector<std::thread> threads;
-
-  threads.emplace_back([&] {  // producer
-    start();
-    for (long long f = 0; f < kFrames && in_time(); ++f) {
+  threads.push_back(stage(1, [&](std::mt19937&) {  // producer
+    for (long long f = 0; f < kFrames && std::chrono::steady_clock::now() < deadline; ++f) {
       // Flow control, not ordering: stay at most kLead frames ahead of the tasks.
-      while (f > newestBound + kLead && in_time()) std::this_thread::yield();
+      while (f > newestBound + kLead && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
       MapResId2ResBasePtr m = store->tobe_written(f, SRC, true, 1);
       checked(m.at(SRC)).write(1, f);
       // The claim is held until it is published: an unheld claim is a stale frame that a
@@ -84,17 +78,14 @@ TEST(FrameResourceStoreStressTest, ManyStagesNeverShareAWriterOrLoseAResource) {
       published[f] = true;
     }
     producerDone = true;
-  });
-  const unsigned long long outputs[4] = {OA, OB, OC, OD};
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {  // tasks; task 2 reads task 0's output, task 3 judges candidates
-      std::mt19937 rng(100 + t);
-      const unsigned long long out = outputs[t], in = t == 2 ? (SRC | OA) : SRC;
+  }));
+  for (int t = 0; t < 4; ++t) {  // tasks; task 2 reads task 0's output, task 3 judges candidates
+    threads.push_back(stage(100 + t, [&, t](std::mt19937& rng) {
+      const unsigned long long out = OA << t, in = t == 2 ? (SRC | OA) : SRC;
       long long last = -1;
       auto accept = [&](const CombFidMapResBaseRW* c) {
         return c->frameId > last && std::uniform_int_distribution<int>(0, 2)(rng) != 0;
       };
-      start();
       for (int misses = 0; misses < 50;) {
         CombFidMapResBaseRW rw =
             t == 3 ? store->fetch_byunion(in, out, accept, 0) : store->fetch_byunion(in, out, last, 0);
@@ -106,60 +97,50 @@ TEST(FrameResourceStoreStressTest, ManyStagesNeverShareAWriterOrLoseAResource) {
         }
         for (long long seen = newestBound; f > seen && !newestBound.compare_exchange_weak(seen, f);) {
         }
-        if (f <= last && t != 3) ++violations;  // the bound overload only goes forward
+        violations += f <= last && t != 3;  // the bound overload only goes forward
         last = std::max(last, f);
         for (auto& item : rw.mapRead) checked(item.second).check(f);
         read[f] = true;
         checked(rw.mapWrite.at(out)).write(10 + t, f);
         hold_briefly(rng);
-        // Undo drops the claim first, to be recycled at once; the fetched inputs still pin the frame.
-        if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) {
-          rw.mapWrite.clear();
-          store->undo_written(f, out);
-        } else {
+        if (std::uniform_int_distribution<int>(0, 3)(rng) != 0) {
           store->have_written(f, out);
+          continue;
         }
+        rw.mapWrite.clear();  // to be recycled at once; the fetched inputs still pin the frame
+        store->undo_written(f, out);
       }
-    });
+    }));
   }
-  threads.emplace_back([&] {  // reader: holds the newest frame's resources for a short while
-    std::mt19937 rng(7);
-    start();
+  threads.push_back(stage(7, [&](std::mt19937& rng) {  // reader: holds the newest frame for a while
     while (!producerDone) {
       const long long newest = store->frame_range()[1];
       const long long f =
           store->fetch_byframe_coarsely(newest - 2 * kCapacity, newest, SRC, OA, 0, true).frameId;
-      if (f < 0) continue;
       MapResId2ResBasePtr m = store->fetch_byframe(f, SRC | OA);
-      for (int pass = 0; pass < 2; ++pass, hold_briefly(rng)) {
+      for (int pass = 0; pass < 2 && f >= 0; ++pass, hold_briefly(rng)) {
         for (auto& item : m) {
           if (item.second) checked(item.second).check(f);
         }
       }
-      if (m.at(SRC)) read[f] = true;
+      if (f >= 0 && m.at(SRC)) read[f] = true;
     }
-  });
-  threads.emplace_back([&] {  // borrower: scratch resources outside every frame
-    std::mt19937 rng(8);
-    start();
+  }));
+  threads.push_back(stage(8, [&](std::mt19937& rng) {  // borrower: scratch resources outside frames
     while (!producerDone) {
       std::shared_ptr<MapResId2ResBasePtr> b = store->borrow(SCRATCH | OB, true, 1);
       for (auto& item : *b) checked(item.second).write(30, -5);
       hold_briefly(rng);
     }
-  });
-  threads.emplace_back([&] {  // cleaner: fill-level clean-up and drops of OA (only it drops OA)
-    std::mt19937 rng(9);
-    const float ratios[] = {0.0f, 0.5f, 1.0f, 2.0f};
-    start();
+  }));
+  threads.push_back(stage(9, [&](std::mt19937& rng) {  // cleaner: clean-up, and the only one to drop OA
     while (!producerDone) {
-      store->cleanup_actively(ratios[std::uniform_int_distribution<int>(0, 3)(rng)]);
+      store->cleanup_actively(std::uniform_int_distribution<int>(0, 4)(rng) * 0.5f);
       const long long newest = store->frame_range()[1];
-      // The fetched map pins the frame until drop has run.
       CombFidMapResBase found = store->fetch_byframe_coarsely(newest - kLead, newest, OA, 0, 0, true);
-      if (found.frameId >= 0) store->drop(found.frameId, OA);
+      if (found.frameId >= 0) store->drop(found.frameId, OA);  // the fetched map pins the frame
     }
-  });
+  }));
   for (auto& t : threads) t.join();
 
   EXPECT_EQ(violations, 0);
