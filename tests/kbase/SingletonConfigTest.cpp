@@ -14,15 +14,4 @@ TEST(SingletonParamCfgDeathTest, MissingOrMalformedFileIsFatalAndNamesIt) {
   EXPECT_DEATH(singleton_ParamCfg(), "cannot load the configuration .*malformed.json: .*parse error");
 }
 
-TEST(SingletonParamCfgTest, LoadsFromTheEnvironmentThenAcceptsAnInstalledOne) {
-  setenv("KAVO_CONFIG", KAVO_TEST_DATA "/sample.json", 1);
-  auto first = singleton_ParamCfg();
-  EXPECT_EQ(singleton_ParamCfg(), first);
-  auto own = std::make_shared<DatabaseJsonMem>();
-  ASSERT_TRUE(own->load_text(R"({"zeta": "mine"})"));
-  install_ParamCfg(own);
-  EXPECT_EQ(singleton_ParamCfg()->select_single("zeta", true, ""), "mine");
-  EXPECT_EQ(first->select_single("zeta", true, ""), "last-but-first") << "earlier holders keep theirs";
-}
-
 }  // namespace
