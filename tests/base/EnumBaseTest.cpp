@@ -16,7 +16,7 @@ TEST(EnumBaseTest, ConcurrentAddNextHandsOutEveryBitOnce) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (++arrived; arrived.load() < 8;) std::this_thread::yield();
-      for (int n = 0; n < 40 * 8; ++n) {  // 8 names in each of 40 zones
+      for (int n = 0; n < 500 * 8; ++n) {  // 8 names in each of 500 zones
         const std::string zone = "z" + std::to_string(n / 8), name = std::to_string(t * 8 + n % 8);
         EXPECT_EQ(base.convert(base.add_next(zone, name), zone), name);
         base.print(~0ull, zone);  // readers meet the writers
@@ -24,7 +24,7 @@ TEST(EnumBaseTest, ConcurrentAddNextHandsOutEveryBitOnce) {
     });
   }
   for (auto& t : threads) t.join();
-  for (int z = 0; z < 40; ++z) {
+  for (int z = 0; z < 500; ++z) {
     unsigned long long all = 0;
     for (const auto& item : base.mapId2String("z" + std::to_string(z))) all |= item.first;
     EXPECT_EQ(all, ~0ull) << "64 names took every bit once, zone " << z;
