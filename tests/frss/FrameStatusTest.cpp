@@ -71,9 +71,6 @@ TEST_F(FrameStatusTest, LatestAndDupAliveSearchTheGroups) {
   }
   EXPECT_EQ(fs_.dup_alive(2), (Ids{4, 5}));
   EXPECT_EQ(fs_.dup_alive(0), (Ids{4, 5, 6, 10, 9, 8})) << "groups A, B, A|C";
-  fs_.insert_alive(3, 0);  // the empty union forms no group
-  fs_.erase_alive(3, 0);
-  EXPECT_EQ(fs_.aliveFrame().size(), 3u);
 }
 
 using FrameStatusDeathTest = FrameStatusTest;

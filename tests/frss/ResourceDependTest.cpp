@@ -54,7 +54,6 @@ TEST_F(ResourceDependTest, BoundsCoverMonitoredKindsAndConsumersWaitForEveryKind
   EXPECT_EQ(std::make_pair(depend().id_max(kTime), depend().id_min(kTime)),
             std::make_pair(LLONG_MIN, LLONG_MAX));
   depend().monitor(kSmall | kClass);
-  depend().monitor(kSmall);  // harmless
   EXPECT_EQ(depend().id_max(kSmall | kClass), -1);
   depend().update(3, kSmall);
   depend().update(7, kClass | kTime);
