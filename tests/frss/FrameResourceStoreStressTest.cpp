@@ -59,7 +59,9 @@ TEST(FrameResourceStoreStressTest, ManyStagesNeverShareAWriterOrLoseAResource) {
   };
   stage(1, [&](std::mt19937&) {  // producer
     for (long long f = 0; f < kFrames; ++f) {
-      while (f > newestBound + kLead) std::this_thread::yield();  // flow control, not ordering
+      // Flow control, not ordering: let the tasks catch up, but not forever, as an eviction for a
+      // borrow can take the only frame they could bind next.
+      for (int spin = 0; f > newestBound + kLead && spin < 10000; ++spin) std::this_thread::yield();
       MapResId2ResBasePtr m = store->tobe_written(f, SRC, true, 1);
       checked(m.at(SRC)).write(1, f);
       // The claim is held until it is published: an unheld claim is a stale frame that a
