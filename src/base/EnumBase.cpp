@@ -8,27 +8,30 @@ EnumBase::EnumBase(std::string type) : type_(std::move(type)) {}
 
 void EnumBase::add(const std::string& zone, unsigned long long id, const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
+  add_nolock(zone, id, name);
+}
+
+void EnumBase::add_nolock(const std::string& zone, unsigned long long id, const std::string& name) {
   auto& ids = _mapZone8setId[zone];
   auto& names = _mapZone8String2Id[zone];
   CHECK(ids.find(id) == ids.end()) << type_ << "/" << zone << ": identifier " << id << " of " << name
                                    << " is already used by " << _mapZone8Id2String[zone][id];
-  CHECK(names.find(name) == names.end()) << type_ << "/" << zone << ": name " << name << " is already defined";
+  CHECK(names.find(name) == names.end())
+      << type_ << "/" << zone << ": name " << name << " is already defined";
   ids.insert(id);
   names[name] = id;
   _mapZone8Id2String[zone][id] = name;
 }
 
 unsigned long long EnumBase::add_next(const std::string& zone, const std::string& name) {
-  unsigned long long id = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto& ids = _mapZone8setId[zone];
-    int bit = 0;
-    while (bit < 64 && ids.count(1ull << bit)) ++bit;
-    CHECK_LT(bit, 64) << type_ << "/" << zone << ": no free bit left for " << name;
-    id = 1ull << bit;
-  }
-  add(zone, id, name);
+  // The free bit is chosen and taken under one lock: two callers must never pick the same bit.
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto& ids = _mapZone8setId[zone];
+  int bit = 0;
+  while (bit < 64 && ids.count(1ull << bit)) ++bit;
+  CHECK_LT(bit, 64) << type_ << "/" << zone << ": no free bit left for " << name;
+  const unsigned long long id = 1ull << bit;
+  add_nolock(zone, id, name);
   return id;
 }
 
@@ -65,9 +68,8 @@ unsigned long long EnumBase::convert(const std::string& name, const std::string&
   return it->second;
 }
 
-std::vector<unsigned long long> EnumBase::resolve_nolock(unsigned long long resunion,
-                                                         const std::string& zone) const {
-  check_zone_nolock(zone);
+std::vector<unsigned long long> EnumBase::registered_nolock(unsigned long long resunion,
+                                                            const std::string& zone) const {
   std::vector<unsigned long long> result;
   for (unsigned long long id : _mapZone8setId.at(zone)) {
     if (id != 0 && (id & resunion) == id) result.push_back(id);
@@ -76,9 +78,19 @@ std::vector<unsigned long long> EnumBase::resolve_nolock(unsigned long long resu
   return result;
 }
 
-std::vector<unsigned long long> EnumBase::resolve(unsigned long long resunion, const std::string& zone) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return resolve_nolock(resunion, zone);
+std::vector<unsigned long long> EnumBase::resolve(unsigned long long resunion,
+                                                  const std::string& zone) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    check_zone_nolock(zone);
+  }
+  // Every bit, named or not: a caller that waits on or monitors a kind must see it even when the
+  // configuration does not name it, rather than have it vanish from the union.
+  std::vector<unsigned long long> result;
+  for (int bit = 0; bit < 64; ++bit) {
+    if (resunion & (1ull << bit)) result.push_back(1ull << bit);
+  }
+  return result;
 }
 
 std::string EnumBase::print(unsigned long long id, const std::string& zone) const {
@@ -90,7 +102,7 @@ std::string EnumBase::print(unsigned long long id, const std::string& zone) cons
   if (exact != names.end()) return out + exact->second;
   unsigned long long covered = 0;
   bool first = true;
-  for (unsigned long long one : resolve_nolock(id, zone)) {
+  for (unsigned long long one : registered_nolock(id, zone)) {
     if (!first) out += ",";
     out += names.at(one);
     covered |= one;

@@ -35,7 +35,8 @@ class EnumBase {
   // "Zone: " + zone + ", " + names joined by ",": the name of `id` when it is registered as it
   // stands (identifier 0 included), otherwise the names of the single-bit identifiers it contains.
   std::string print(unsigned long long id, const std::string& zone) const;
-  // The registered non-zero identifiers of `zone` contained in `resunion`, ascending.
+  // `resunion` split into its single-bit identifiers, ascending, whether or not `zone` names them.
+  // Fatal for an unknown zone.
   std::vector<unsigned long long> resolve(unsigned long long resunion, const std::string& zone) const;
   // The union (OR) of the identifiers of `names` in `zone`. Fatal for an unknown name.
   unsigned long long collect(const std::vector<std::string>& names, const std::string& zone) const;
@@ -43,8 +44,11 @@ class EnumBase {
   std::unordered_map<unsigned long long, std::string> mapId2String(const std::string& zone) const;
 
  private:
+  void add_nolock(const std::string& zone, unsigned long long id, const std::string& name);
   void check_zone_nolock(const std::string& zone) const;
-  std::vector<unsigned long long> resolve_nolock(unsigned long long resunion, const std::string& zone) const;
+  // The registered non-zero identifiers of `zone` contained in `resunion`, ascending.
+  std::vector<unsigned long long> registered_nolock(unsigned long long resunion,
+                                                    const std::string& zone) const;
 
   const std::string type_;
   mutable std::mutex mutex_;  // guards the three maps below
