@@ -97,7 +97,7 @@ TEST(SenderReceiverTest, AKilledSenderLeavesTheReceiverRunningForTheNextOne) {
   const std::string a = addr("kill");
   Receiver receiver("--addr " + a + " --bind --size 64x32 --small 32x16 --idle 3");
   std::vector<std::string> args = {KAVO_SENDER, "--addr", a,   "--connect", "--fps",
-                                   "500",       "--ring", "8", "--source",  "synthetic:" KAVO_PHOTO};
+                                   "500",       "--ring", "200", "--source",  "synthetic:" KAVO_PHOTO};
   args.insert(args.end(), kSmallFrames.begin(), kSmallFrames.end());
   FILE* out = nullptr;
   const pid_t first = spawn(args, &out);
