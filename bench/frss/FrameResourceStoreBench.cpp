@@ -55,10 +55,11 @@ void cycle(benchmark::State& state, FrameResourceStore& store, unsigned long lon
   long long f = state.thread_index();
   for (auto _ : state) {
     {
+      // The claim is held until it is published, as the store's rules ask.
       MapResId2ResBasePtr claimed = store.tobe_written(f, kinds, false, 0);
       benchmark::DoNotOptimize(claimed);
+      store.have_written(f, kinds);
     }
-    store.have_written(f, kinds);
     {
       MapResId2ResBasePtr read = store.fetch_byframe(f, kinds);
       benchmark::DoNotOptimize(read);
@@ -93,8 +94,8 @@ void BM_EvictWhenFull(benchmark::State& state) {
     {
       MapResId2ResBasePtr claimed = store->tobe_written(f, A, false, 0);
       benchmark::DoNotOptimize(claimed);
+      store->have_written(f, A);
     }
-    store->have_written(f, A);
     ++f;
   }
   state.SetItemsProcessed(state.iterations());
@@ -114,13 +115,9 @@ void fetch_byunion_full(benchmark::State& state, bool oldest) {
     return oldest ? f <= bound : true;
   };
   for (auto _ : state) {
-    long long f;
-    {
-      CombFidMapResBaseRW rw = store->fetch_byunion(A, B, pred, 0);
-      f = rw.frameId;
-      benchmark::DoNotOptimize(rw);
-    }
-    store->undo_written(f, B);
+    CombFidMapResBaseRW rw = store->fetch_byunion(A, B, pred, 0);
+    benchmark::DoNotOptimize(rw);
+    store->undo_written(rw.frameId, B);
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -140,10 +137,8 @@ void BM_FetchByUnionCandidate(benchmark::State& state) {
   // Rejects every candidate but the oldest: 19 claims made and released on the way.
   FrameResourceStore::CandidatePredicate pred = [](const CombFidMapResBaseRW* c) { return c->frameId == 0; };
   for (auto _ : state) {
-    {
-      CombFidMapResBaseRW rw = store->fetch_byunion(A, B, pred, 0);
-      benchmark::DoNotOptimize(rw);
-    }
+    CombFidMapResBaseRW rw = store->fetch_byunion(A, B, pred, 0);
+    benchmark::DoNotOptimize(rw);
     store->undo_written(0, B);
   }
   state.SetItemsProcessed(state.iterations());
