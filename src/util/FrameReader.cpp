@@ -56,6 +56,18 @@ std::shared_ptr<unsigned char> map_plane(unsigned long long phy, unsigned int by
   return std::shared_ptr<unsigned char>(static_cast<unsigned char*>(vir),
                                         [bytes](unsigned char* p) { MI_SYS_Munmap(p, bytes); });
 }
+// An NV12 image over the received bytes in place (host memory); it keeps the buffer alive and
+// cannot be resized.
+std::shared_ptr<ImageBase> image_over(const std::shared_ptr<Buffer>& buffer, int width, int height) {
+  auto* bytes = reinterpret_cast<unsigned char*>(buffer->data());
+  std::shared_ptr<BlobPlane<unsigned char>> plane(
+      new BlobPlane<unsigned char>(bytes, 1, height * 3 / 2, width, width),
+      [buffer](BlobPlane<unsigned char>* p) { delete p; });
+  return std::make_shared<ImageYuv420sp>(plane, [](unsigned int, unsigned int) {
+    LOG(FATAL) << "a received video frame cannot be resized";
+    return std::shared_ptr<BlobPlane<unsigned char>>();
+  });
+}
 }  // namespace
 
 FrameTime::FrameTime() : ResourceBase(1, "RESOURCE_FRAME_TIME", "none") {}
@@ -218,17 +230,12 @@ std::shared_ptr<Buffer> FrameReaderHisi::read_from_video(const std::shared_ptr<R
     VideoFrame frame = shareDataReader_->read_from_video();
     std::shared_ptr<ImageBase> pImageYuvSrc;
     const size_t size = frame.pData ? frame.pData->size() : 0;
-    // The socket reader's payload is a shared vector: the source image takes it over as it is.
-    const auto* payload = dynamic_cast<const BufferVector*>(frame.pData.get());
-    const std::shared_ptr<std::vector<unsigned char>> bytes =
-        payload
-            ? payload->vector()
-            : std::make_shared<std::vector<unsigned char>>(
-                  reinterpret_cast<const unsigned char*>(frame.pData ? frame.pData->data() : nullptr),
-                  reinterpret_cast<const unsigned char*>(frame.pData ? frame.pData->data() : nullptr) + size);
     if (shareDataReader_->video_format() == "jpeg") {
+      const auto* vec = dynamic_cast<const BufferVector*>(frame.pData.get());
+      const auto* first = reinterpret_cast<const unsigned char*>(size ? frame.pData->data() : nullptr);
       pImageYuvSrc = produce_ImageYuv420sp(0, 0, nullptr);
-      if (!pImageYuvSrc->decode_jpg(*bytes, ImageBase::DECODE_DEFAULT) ||
+      if (!pImageYuvSrc->decode_jpg(vec ? *vec->vector() : std::vector<unsigned char>(first, first + size),
+                                    ImageBase::DECODE_DEFAULT) ||
           pImageYuvSrc->width() != static_cast<unsigned int>(frame.width) ||
           pImageYuvSrc->height() != static_cast<unsigned int>(frame.height)) {
         LOG(ERROR) << "Check failed: pImageYuvSrc->width() == frame.width && pImageYuvSrc->height() == "
@@ -245,7 +252,7 @@ std::shared_ptr<Buffer> FrameReaderHisi::read_from_video(const std::shared_ptr<R
         drop(FrameReaderDrop::kVideoSize);
         continue;
       }
-      pImageYuvSrc = produce_ImageYuv420sp(frame.width, frame.height, bytes);
+      pImageYuvSrc = image_over(frame.pData, frame.width, frame.height);
     }
     LOG(INFO) << "Recv from video: width=" << frame.width << ", height=" << frame.height
               << ", frame_id=" << frame.frameId << ", size=" << size;
