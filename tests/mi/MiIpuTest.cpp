@@ -17,7 +17,7 @@ namespace {
 const bool kPrivateArena = use_private_arena("MiIpuTest");
 
 std::string temp_path(const std::string& name) {
-  return ::testing::TempDir() + "/mi_ipu_" + std::to_string(getpid()) + "_" + name;
+  return ::testing::TempDir() + "mi_ipu_" + std::to_string(getpid()) + "_" + name;
 }
 
 MI_IPU_DevAttr_t dev_attr(MI_U32 maxVariable) { return MI_IPU_DevAttr_t{maxVariable, 16, 2, 16}; }
