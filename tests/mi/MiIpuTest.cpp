@@ -183,6 +183,10 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"truncated payload", ipu_model_bytes(base, "abc").substr(0, ipu_model_bytes(base, "abc").size() - 1),
        MI_ERR_IPU_UNEXIST},
       {"variable buffer over the device's", with("variableBufferSize", 0x10001), MI_ERR_IPU_NOMEM},
+      {"onnx payload that is no network",
+       ipu_model_bytes({{"variableBufferSize", 4096}, {"inputs", in}, {"outputs", in}, {"executor", "onnx"}},
+                       "garbage"),
+       MI_ERR_IPU_NOT_SUPPORT},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

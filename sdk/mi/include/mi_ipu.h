@@ -10,7 +10,7 @@
  * code), "shape", optional "innerMostStride", "scale", "zeroPoint", "alignedBufSize"), "executor" and
  * its "params". Executors: "zeros", "constant" (params.value, written to every output element),
  * "copy" (input k to output k) and "checksum" (the sum of all input bytes as unsigned 32-bit, written
- * at the start of every output). */
+ * at the start of every output), "onnx" (OpenCV dnn over the payload, see mi_ipu_onnx.cpp). */
 #ifndef KAVO_MI_IPU_H_
 #define KAVO_MI_IPU_H_
 

@@ -235,7 +235,6 @@ bool parse_model(const std::string& header, const std::string& payload, Model* m
 
 std::unique_ptr<Executor> make_executor(const std::string& name, const std::string& params,
                                         const std::string& payload, const Model& model, std::string* error) {
-  (void)payload;
   if (name == "zeros") {
     std::vector<std::uint32_t> sizes;
     for (const auto& d : model.outputs) sizes.push_back(d.u32AlignedBufSize);
@@ -251,6 +250,7 @@ std::unique_ptr<Executor> make_executor(const std::string& name, const std::stri
   }
   if (name == "copy") return std::make_unique<CopyExecutor>(model);
   if (name == "checksum") return std::make_unique<ChecksumExecutor>(model);
+  if (name == "onnx") return make_onnx_executor(params, payload, model, error);
   *error = "unknown executor " + name;
   return nullptr;
 }

@@ -47,5 +47,9 @@ bool parse_model(const std::string& header, const std::string& payload, Model* m
 std::unique_ptr<Executor> make_executor(const std::string& name, const std::string& params,
                                         const std::string& payload, const Model& model, std::string* error);
 
+// The "onnx" executor (OpenCV dnn over the payload); see mi_ipu_onnx.cpp for its parameters.
+std::unique_ptr<Executor> make_onnx_executor(const std::string& params, const std::string& payload,
+                                             const Model& model, std::string* error);
+
 }  // namespace ipu
 }  // namespace kavo_mi
