@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -14,6 +15,11 @@ inline std::string ipu_model_bytes(const nlohmann::json& header, const std::stri
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   }
   return out + h + payload;
+}
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void write_bytes(const std::string& path, const std::string& bytes) {

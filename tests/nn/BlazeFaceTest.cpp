@@ -10,7 +10,6 @@
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <sstream>
 
 #include "kbase/Database.h"
 #include "mi/MiIpuModel.h"
@@ -23,19 +22,13 @@ namespace {
 
 const bool kPrivateArena = use_private_arena("BlazeFaceTest");
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // The compiled model as the model compiler writes it: recipe header, ONNX payload.
 std::string compile_blazeface() {
   const std::string dir = KAVO_SOURCE_DIR "/data/models/";
   const std::string path = ::testing::TempDir() + "blazeface_" + std::to_string(getpid()) + ".kavo";
-  write_bytes(path, ipu_model_bytes(nlohmann::json::parse(read_file(dir + "blazeface_front_128.recipe.json")),
-                                    read_file(dir + "blazeface_front_128.onnx")));
+  write_bytes(path,
+              ipu_model_bytes(nlohmann::json::parse(read_bytes(dir + "blazeface_front_128.recipe.json")),
+                              read_bytes(dir + "blazeface_front_128.onnx")));
   return path;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "kbase/Decrypt.h"
 #include "mi/MiIpuModel.h"
@@ -15,13 +14,6 @@
 namespace {
 
 const bool kPrivateArena = use_private_arena("ModelcTest");
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 int modelc(const std::string& args) {
   int status = std::system((std::string(KAVO_MODELC) + " " + args + " 2>/dev/null").c_str());
@@ -40,15 +32,15 @@ TEST(ModelcTest, CompilesTheBundledModelAndSealsFiles) {
   const std::string onnx = KAVO_SOURCE_DIR "/data/models/blazeface_front_128.onnx";
   const std::string out = ::testing::TempDir() + "modelc_" + std::to_string(getpid());
   ASSERT_EQ(modelc("compile " + recipe + " " + onnx + " " + out), 0);
-  const std::string compiled = read_file(out);
-  EXPECT_EQ(compiled, ipu_model_bytes(nlohmann::json::parse(read_file(recipe)), read_file(onnx)));
-  EXPECT_EQ(read_file(KAVO_BUILT_MODEL), compiled);
+  const std::string compiled = read_bytes(out);
+  EXPECT_EQ(compiled, ipu_model_bytes(nlohmann::json::parse(read_bytes(recipe)), read_bytes(onnx)));
+  EXPECT_EQ(read_bytes(KAVO_BUILT_MODEL), compiled);
   EXPECT_EQ(variable_size(out), 1048576u);
 
   ASSERT_EQ(modelc("seal " + out + " " + out + ".sealed 7"), 0);
   EXPECT_EQ(variable_size(out + ".sealed"), 0u);  // the stand-in cannot read a sealed header
-  EXPECT_EQ(kavo_sym_decrypt(read_file(out + ".sealed"), 7, 0), compiled);
-  EXPECT_NE(kavo_sym_decrypt(read_file(out + ".sealed"), 8, 0), compiled);
+  EXPECT_EQ(kavo_sym_decrypt(read_bytes(out + ".sealed"), 7, 0), compiled);
+  EXPECT_NE(kavo_sym_decrypt(read_bytes(out + ".sealed"), 8, 0), compiled);
 
   EXPECT_EQ(modelc("compile " + onnx + " - " + out), 1);  // no recipe
   EXPECT_EQ(modelc("compile " + recipe + " /nonexistent " + out), 1);
