@@ -170,6 +170,10 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
        MI_ERR_IPU_NOT_SUPPORT},
       {"zero dimension", with("inputs", nlohmann::json::array({ipu_tensor("in", 0, {4, 0})})),
        MI_ERR_IPU_NOT_SUPPORT},
+      {"rows overlapping",
+       with("inputs", nlohmann::json::array(
+                          {{{"name", "in"}, {"format", 2}, {"shape", {2, 4}}, {"innerMostStride", 7}}})),
+       MI_ERR_IPU_NOT_SUPPORT},
       {"2-d NV12", with("inputs", nlohmann::json::array({ipu_tensor("in", 1, {4, 4})})),
        MI_ERR_IPU_NOT_SUPPORT},
       {"truncated payload", ipu_model_bytes(base, "abc").substr(0, ipu_model_bytes(base, "abc").size() - 1),

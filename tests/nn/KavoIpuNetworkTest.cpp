@@ -237,6 +237,10 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
                    ", model name: NET, ret=0xa0054005");
   EXPECT_DEATH(KavoIpuNetwork(model_cfg(file, 1), 9),  // a plain model read as a sealed one
                "Create Model failed: " + file + ", model name: NET, ret=0xa0054005");
+  const std::string sealed = temp_path("sealed_7");
+  write_bytes(sealed, kavo_sym_encrypt(read_bytes(file), 7));
+  EXPECT_DEATH(KavoIpuNetwork(model_cfg(sealed, 1), 8),  // the wrong key gives no model
+               "Create Model failed: " + sealed + ", model name: NET, ret=0xa0054008");
   KavoIpuNetwork net(model_cfg(file, 1), -1);
   auto desc = net.getInputOutputBlobDesc();
   std::vector<KAVO_MODEL_BLOB_INFO_S> swapped = {desc.first[1], desc.first[0]};

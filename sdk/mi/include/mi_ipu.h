@@ -135,7 +135,8 @@ MI_S32 MI_IPU_PutOutputTensors(MI_IPU_CHN chn, MI_IPU_TensorVector_t* pstOutput)
 
 /* Runs the channel's model synchronously. The tensor counts must equal the model's
  * (MI_ERR_IPU_ILLEGAL_PARAM) and every physical address must start a range of the tensor's aligned
- * size inside one live block (MI_ERR_IPU_UNEXIST); nothing is read or written otherwise. */
+ * size inside one live block (MI_ERR_IPU_UNEXIST); nothing is read or written otherwise. A network
+ * that refuses its input fails with MI_ERR_IPU_NOT_SUPPORT. */
 MI_S32 MI_IPU_Invoke(MI_IPU_CHN chn, const MI_IPU_TensorVector_t* pstInput, MI_IPU_TensorVector_t* pstOutput);
 
 #ifdef __cplusplus

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -278,7 +279,12 @@ MI_S32 MI_IPU_Invoke(MI_IPU_CHN chn, const MI_IPU_TensorVector_t* pstInput,
   std::vector<std::uint8_t*> out;
   if (MI_S32 ret = check_tensors(pstInput, c->model.inputs, &in)) return ret;
   if (MI_S32 ret = check_tensors(pstOutput, c->model.outputs, &out)) return ret;
-  c->model.executor->run(in, out);
+  try {
+    c->model.executor->run(in, out);
+  } catch (const std::exception&) {
+    // A network that does not accept what its recipe promised (OpenCV refuses the input).
+    return MI_ERR_IPU_NOT_SUPPORT;
+  }
   return MI_SUCCESS;
 }
 

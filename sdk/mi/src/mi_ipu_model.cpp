@@ -37,6 +37,7 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
   std::copy(shape.begin(), shape.end(), d->u32TensorShape);
   const std::size_t n = shape.size();
   std::uint64_t aligned = 0;
+  std::uint64_t rowBytes = 0;
   if (d->eElmFormat == MI_IPU_FORMAT_NV12) {
     // (N, H, W, C): a luma plane of H rows and a chroma plane of H / 2 rows, W bytes each.
     if (n < 3) {
@@ -44,15 +45,19 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
       return false;
     }
     d->u32InnerMostStride = j.value("innerMostStride", shape[n - 2]);
+    rowBytes = shape[n - 2];
     aligned = static_cast<std::uint64_t>(shape[n - 3]) * d->u32InnerMostStride * 3 / 2;
   } else {
     d->u32InnerMostStride = j.value("innerMostStride", shape[n - 1] * bytes);
+    rowBytes = static_cast<std::uint64_t>(shape[n - 1]) * bytes;
     std::uint64_t rows = 1;
     for (std::size_t i = 0; i + 1 < n; ++i) rows *= shape[i];
     aligned = rows * d->u32InnerMostStride;
   }
   aligned = j.value("alignedBufSize", aligned);
-  if (aligned == 0 || aligned > 0xFFFFFFFFull) {
+  // Rows may be padded, never overlap; a buffer may be larger than its rows need, never smaller
+  // than the executors read (NV12 may be exactly its planes, which the library checks).
+  if (d->u32InnerMostStride < rowBytes || aligned == 0 || aligned > 0xFFFFFFFFull) {
     *error = "bad buffer size of tensor " + name;
     return false;
   }

@@ -88,9 +88,15 @@ class OnnxExecutor : public Executor {
       return false;
     }
     const MI_IPU_TensorDesc_t& d = inputs_[0];
-    if (d.u32TensorDim < 3 || (d.eElmFormat != MI_IPU_FORMAT_NV12 && d.eElmFormat != MI_IPU_FORMAT_U8) ||
-        (d.eElmFormat == MI_IPU_FORMAT_U8 && d.u32TensorShape[d.u32TensorDim - 1] != 3)) {
-      *error = "onnx executor: input 0 must be NV12 or 3-channel U8";
+    const std::uint32_t n = d.u32TensorDim;
+    const std::uint64_t h = n >= 3 ? d.u32TensorShape[n - 3] : 0;
+    const std::uint64_t need = d.eElmFormat == MI_IPU_FORMAT_NV12
+                                   ? h * 3 / 2 * d.u32InnerMostStride
+                                   : h * (n >= 3 ? d.u32TensorShape[n - 2] : 0) * 3;
+    if (n < 3 || (d.eElmFormat != MI_IPU_FORMAT_NV12 && d.eElmFormat != MI_IPU_FORMAT_U8) ||
+        (d.eElmFormat == MI_IPU_FORMAT_U8 && (d.u32TensorShape[n - 1] != 3 || d.u32InnerMostStride != 3)) ||
+        need > d.u32AlignedBufSize) {
+      *error = "onnx executor: input 0 must be NV12 or 3-channel U8 and hold its rows";
       return false;
     }
     for (const auto& o : plain_) {
