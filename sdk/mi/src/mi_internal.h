@@ -29,6 +29,17 @@ enum Fn : int {
   kIveCsc,
   kIveInteg,
   kSclStretchBuf,
+  kIpuCreateDevice,
+  kIpuDestroyDevice,
+  kIpuGetOfflineModeStaticInfo,
+  kIpuCreateChn,
+  kIpuDestroyChn,
+  kIpuGetInOutTensorDesc,
+  kIpuGetInputTensors,
+  kIpuPutInputTensors,
+  kIpuGetOutputTensors,
+  kIpuPutOutputTensors,
+  kIpuInvoke,
   kFnCount
 };
 

@@ -16,6 +16,11 @@ const char* const kNames[kFnCount] = {
     "MI_SYS_Munmap",    "MI_SYS_FlushInvCache", "MI_SYS_MemcpyPa",   "MI_SYS_MemsetPa", "MI_SYS_BufFillPa",
     "MI_SYS_BufBlitPa", "MI_SYS_GetCurPts",     "MI_IVE_Create",     "MI_IVE_Destroy",  "MI_IVE_Resize",
     "MI_IVE_Csc",       "MI_IVE_Integ",         "MI_SCL_StretchBuf",
+    // clang-format off
+    "MI_IPU_CreateDevice", "MI_IPU_DestroyDevice", "MI_IPU_GetOfflineModeStaticInfo", "MI_IPU_CreateCHN",
+    "MI_IPU_DestroyCHN", "MI_IPU_GetInOutTensorDesc", "MI_IPU_GetInputTensors", "MI_IPU_PutInputTensors",
+    "MI_IPU_GetOutputTensors", "MI_IPU_PutOutputTensors", "MI_IPU_Invoke",
+    // clang-format on
 };
 
 struct Fault {

@@ -58,3 +58,27 @@ struct KAVO_MODEL_MEM_INFO_S {
   uint64_t u64PhyAddr[KAVO_IPU_IF_BLOB_MAX_NUM] = {};
   uint32_t u32Size = 0;
 };
+
+// Version of this IPU interface: "0.0.0.1".
+std::string KAVO_IPU_IF_Version();
+
+// Starts the IPU device once per process (later calls do nothing; thread-safe): the platform, then
+// the device with the largest variable buffer any of `modelFiles` needs (0x100000 when none needs
+// any, or none can tell), and its destruction at process exit. Every platform failure is fatal.
+void KAVO_IPU_Init(const std::string& firmware, const std::vector<std::string>& modelFiles);
+
+// Bytes of one element of `format` (formats 0 to 5); any other value is fatal.
+int KAVO_IPU_GetDataTypeSize(MI_IPU_ELEMENT_FORMAT format);
+// Printed name of `format` ("MI_IPU_FORMAT_U8" ...; formats 0 to 5, 7, 8); any other value is fatal.
+std::string KAVO_IPU_DataType_Print(const MI_IPU_ELEMENT_FORMAT& format);
+
+// Multi-line descriptions of a tensor descriptor and of a tensor's buffer copies, for logs.
+std::string KAVO_IPU_BLOB_Print(const KAVO_MODEL_BLOB_INFO_S& blob);
+std::string KAVO_IPU_MEM_Print(const KAVO_MODEL_MEM_INFO_S& mem);
+
+// Describes the NV12 frame of a platform video frame record `src` (width, height, luma stride,
+// luma physical address and time stamp at their fixed offsets) as an NV12 tensor of shape
+// [1, 3, height, width] whose buffer is mapped with KAVO_SYS_IOMmap (the caller unmaps it with
+// KAVO_SYS_Munmap(blob->pVirAddr, blob->u32AlignedBufSize)). Stores the time stamp through `pts`.
+// Returns 0; mapping failures are fatal.
+int KAVO_IPU_ParseSrcStru(const void* src, KAVO_MODEL_BLOB_INFO_S* blob, unsigned long long* pts);

@@ -1,0 +1,95 @@
+// Tests of the compute-core admission queue: priority order of waiters, ties, overtaking and mutual
+// exclusion under load. Threads are ordered by the queue's own waiter counts, never by sleeping.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "nn/PriorityQueue.h"
+
+namespace {
+
+// Spins until `n` requests of `priority` wait in the queue.
+void await_waiters(const PriorityQueue& q, int priority, int n) {
+  while (q.waiting(priority) != n) std::this_thread::yield();
+}
+
+// Runs one thread per priority; each records its priority when admitted and releases at once.
+struct Recorder {
+  std::mutex mutex;  // guards order
+  std::vector<int> order;
+  std::atomic<int> holders{0};
+  std::atomic<int> maxHolders{0};
+
+  void admit(const std::shared_ptr<PriorityQueue>& q, int priority) {
+    auto ticket = q->request(priority);
+    int now = ++holders;
+    int seen = maxHolders.load();
+    while (now > seen && !maxHolders.compare_exchange_weak(seen, now)) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(priority);
+    }
+    --holders;
+  }
+};
+
+TEST(PriorityQueueTest, HeldCoreAdmitsWaitersBySmallestPriorityThenTies) {
+  struct Row {
+    const char* name;
+    std::vector<int> arrivals;  // each arrival waits before the next one is started
+    std::vector<int> admitted;
+  } rows[] = {
+      {"3, 1, 2", {3, 1, 2}, {1, 2, 3}},
+      {"equal priorities", {5, 5}, {5, 5}},
+      {"late smaller priority overtakes", {4, 4, 2, 9}, {2, 4, 4, 9}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto q = std::make_shared<PriorityQueue>(true);
+    Recorder rec;
+    auto held = q->request(0);
+    std::vector<std::thread> threads;
+    std::map<int, int> arrived;
+    for (int p : row.arrivals) {
+      threads.emplace_back([&rec, q, p] { rec.admit(q, p); });
+      await_waiters(*q, p, ++arrived[p]);
+    }
+    EXPECT_TRUE(rec.order.empty());
+    held.reset();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(rec.order, row.admitted);
+    EXPECT_EQ(rec.maxHolders.load(), 1);
+    for (int p : row.arrivals) EXPECT_EQ(q->waiting(p), 0);
+  }
+}
+
+TEST(PriorityQueueTest, FreeQueueAdmitsAtOnceAndNeedsSharedOwnership) {
+  auto q = std::make_shared<PriorityQueue>(true);
+  q->request(7).reset();
+  auto again = q->request(9);  // would block forever if the release had not freed the queue
+  EXPECT_EQ(q->waiting(7), 0);
+  EXPECT_EQ(q->waiting(9), 0);
+  PriorityQueue unowned(true);
+  EXPECT_THROW(unowned.request(1), std::bad_weak_ptr);
+}
+
+TEST(PriorityQueueTest, OneHolderAtATimeUnderLoad) {
+  auto q = std::make_shared<PriorityQueue>(true);
+  Recorder rec;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&rec, q, t] {
+      for (int i = 0; i < 300; ++i) rec.admit(q, (t * 7 + i) % 4);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(rec.order.size(), 1800u);
+  EXPECT_EQ(rec.maxHolders.load(), 1);
+  for (int p = 0; p < 4; ++p) EXPECT_EQ(q->waiting(p), 0);
+}
+
+}  // namespace
