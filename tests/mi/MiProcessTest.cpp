@@ -90,55 +90,33 @@ TEST(MiProcessTest, AnotherProcessReadsABlockThroughItsPhysicalAddress) {
   for (uint32_t i = 1; i < kBlockSize; ++i) {
     ASSERT_EQ(p[i - 1], i < kBlockSize - 100 ? pattern(i) : 0xA5) << "byte " << i;
   }
-  // The block belongs to the child; DMA from it into a block of ours works as well.
-  TestBlock mine(4096);
-  ASSERT_EQ(MI_SYS_MemcpyPa(0, mine.phy(), phy + 4096, 4096), MI_SUCCESS);
-  EXPECT_EQ(mine.data()[0], pattern(4096));
   EXPECT_EQ(MI_SYS_Munmap(vir, kBlockSize - 1), MI_SUCCESS);
 
   child.kill_and_wait();
   // Another process of the same arena may have reclaimed them already: only the outcome counts.
   ASSERT_EQ(MI_TEST_ReclaimDeadOwners(nullptr), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_Mmap(phy, 16, &vir, 1), MI_ERR_SYS_UNEXIST);
-  TestBlock after(kBlockSize);
-  EXPECT_NE(after.data(), nullptr);
 }
 
-TEST(MiProcessTest, ProcessDyingInsideTheArenaLockDoesNotWedgeOthers) {
+// A child dies holding a block that fills most of the arena and the arena lock: the next to take the
+// lock recovers it and returns the dead holder's block at once, so the same size fits again.
+TEST(MiProcessTest, ProcessDyingInsideTheArenaLockLeavesTheArenaWhole) {
+  constexpr uint32_t kBig = 20u << 20;  // two of these do not fit in the 32 MiB arena
   MI_TEST_ArenaInfo_t before{}, after{};
   ASSERT_EQ(MI_TEST_GetArenaInfo(&before), MI_SUCCESS);
   Child child([](int fd) {
     MI_PHY phy = 0;
-    if (MI_SYS_MMA_Alloc(0, nullptr, 4096, &phy) != MI_SUCCESS) return false;
-    if (MI_TEST_HoldArenaLock() != MI_SUCCESS) return false;
-    char c = 1;
-    return write(fd, &c, 1) == 1;
-  });
-  ASSERT_TRUE(child.started());
-  char c = 0;
-  ASSERT_TRUE(child.read_report(&c, 1));
-  child.kill_and_wait();
-  // The next to take the lock recovers it and returns the dead holder's block at once.
-  ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
-  EXPECT_EQ(after.u32LiveBlocks, before.u32LiveBlocks);
-  MI_PHY p = 0;
-  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &p), MI_SUCCESS);
-  EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_SUCCESS);
-}
-
-TEST(MiProcessTest, FullArenaReclaimsTheBlocksOfDeadProcesses) {
-  constexpr uint32_t kBig = 20u << 20;  // two of these do not fit in the 32 MiB arena
-  Child child([](int fd) {
-    MI_PHY phy = 0;
     if (MI_SYS_MMA_Alloc(0, nullptr, kBig, &phy) != MI_SUCCESS) return false;
+    if (MI_TEST_HoldArenaLock() != MI_SUCCESS) return false;
     return write(fd, &phy, sizeof(phy)) == sizeof(phy);
   });
   ASSERT_TRUE(child.started());
   MI_PHY theirs = 0;
   ASSERT_TRUE(child.read_report(&theirs, sizeof(theirs)));
-  MI_PHY mine = 0;
-  EXPECT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_ERR_SYS_NOMEM) << "the child still lives";
   child.kill_and_wait();
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
+  EXPECT_EQ(after.u32LiveBlocks, before.u32LiveBlocks);
+  MI_PHY mine = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MMA_Free(0, mine), MI_SUCCESS);
 }

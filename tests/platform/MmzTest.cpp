@@ -32,17 +32,22 @@ class MmzTest : public ::testing::Test {
   static MI_U32 calls(const char* fn) { return MI_TEST_GetCallCount(fn); }
 };
 
-TEST_F(MmzTest, EmptyBlockMakesNoPlatformCalls) {
+TEST_F(MmzTest, EmptyBlockMakesNoPlatformCallsAndResetFillsOnlyTheRequestedBytes) {
   MmzMemory m(0);
   EXPECT_EQ(m.data(), nullptr);
   m.flush();
   m.reset(7);
   m.free();
   m.resize(0);
-  MmzBlob blob;
-  EXPECT_EQ(blob.capacity(), 0u);
+  EXPECT_EQ(MmzBlob().capacity(), 0u);
   for (const char* fn : {"MI_SYS_MMA_Alloc", "MI_SYS_FlushInvCache", "MI_SYS_MMA_Free"})
     EXPECT_EQ(calls(fn), 0u);
+  m.resize(10);
+  std::memset(m.data(), 0xEE, m.capacity());
+  m.reset(0x1234);  // the low byte, then a flush
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(m.data()[i], 0x34) << i;
+  EXPECT_EQ(m.data()[10], 0xEE);
+  EXPECT_EQ(calls("MI_SYS_FlushInvCache"), 1u);
 }
 
 TEST_F(MmzTest, ConstructionAndResizeRoundUpToWholePages) {
@@ -87,16 +92,6 @@ TEST_F(MmzTest, ResizeKeepsTheBlockOnlyForTheSameSize) {
   EXPECT_EQ(m.capacity(), 0u);
   EXPECT_EQ(stats->used_bytes(), used - 8192);
   EXPECT_EQ(calls("MI_SYS_MMA_Free"), 2u);
-}
-
-TEST_F(MmzTest, ResetFillsTheRequestedBytesWithTheLowByteAndFlushes) {
-  MmzMemory m(10);
-  std::memset(m.data(), 0xEE, m.capacity());
-  MI_TEST_ResetCallLog();
-  m.reset(0x1234);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(m.data()[i], 0x34) << i;
-  EXPECT_EQ(m.data()[10], 0xEE);
-  EXPECT_EQ(calls("MI_SYS_FlushInvCache"), 1u);
 }
 
 TEST_F(MmzTest, BlobRowsAreAlignedAndPlanesFollowEachOther) {
