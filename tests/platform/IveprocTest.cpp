@@ -530,6 +530,14 @@ TEST_F(IveprocDeathTest, CropPadAndRoiResizeCheckSizesLayoutsAndScratch) {
        "4096 bytes."},
       {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kOutside, 0, 0, 0); },
        "Check failed: src_width > 0 && src_height > 0 "},
+      // The second flush covers A and B from A's start: 12288 bytes.
+      {nullptr, 0,
+       [&] {
+         MI_TEST_InjectFault("MI_SYS_FlushInvCache", kSysError, 1, 1);
+         auto both = std::make_shared<MmzBlob>(1, 3, 4096);
+         nv12_roi_optimized(big, bigDst, both, kLeftPadded, 0, 0, 0);
+       },
+       "MI_SYS_FlushInvCache Failed: size=12288, ret=0xa0014003"},
       {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kNoHeight, 0, 0, 0); },
        "Check failed: fwidth > 0 && fheight > 0 "},
   });
