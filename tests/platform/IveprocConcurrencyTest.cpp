@@ -17,7 +17,7 @@ namespace {
 
 const bool kPrivateArena = use_private_arena("iveproc_mt", "32M");
 
-TEST(IveprocConcurrencyTest, NumbersGoInTurnAndSkipTheBusyOnes) {
+TEST(IveprocConcurrencyTest, NumbersGoInTurnSkipTheBusyOnesAndAreWaitedForWhenAllAreBusy) {
   std::vector<unsigned char> all;
   for (int k = 0; k < 128; ++k) all.push_back(get_miive_handle_id());
   for (int k = 0; k < 128; ++k) ASSERT_EQ(all[k], (all[0] + k) % 128) << k;
@@ -26,6 +26,12 @@ TEST(IveprocConcurrencyTest, NumbersGoInTurnAndSkipTheBusyOnes) {
   release_miive_handle_id(all[5]);
   EXPECT_EQ(get_miive_handle_id(), all[5]);
   EXPECT_EQ(get_miive_handle_id(), all[100]);
+  // All are busy again: only 77's release lets the waiting caller through.
+  int got = -1;
+  std::thread waiter([&] { got = get_miive_handle_id(); });
+  release_miive_handle_id(all[77]);
+  waiter.join();
+  EXPECT_EQ(got, all[77]);
   for (unsigned char id : all) release_miive_handle_id(id);
 }
 
@@ -56,19 +62,6 @@ TEST(IveprocConcurrencyTest, ALongOperationKeepsItsNumberWhileOthersRunMany) {
   EXPECT_EQ(MI_TEST_GetCallCount("MI_IVE_Resize"), 400u);
   EXPECT_EQ(MI_IVE_Destroy(held), MI_SUCCESS);
   release_miive_handle_id(held);
-}
-
-TEST(IveprocConcurrencyTest, WaitsForAFreeNumberWhenAllAreBusy) {
-  std::vector<unsigned char> all;
-  for (int k = 0; k < 128; ++k) all.push_back(get_miive_handle_id());
-  // The next in turn would be all.front(); only 77's release lets the waiting caller through.
-  const unsigned char freed = all[77];
-  int got = -1;
-  std::thread waiter([&] { got = get_miive_handle_id(); });
-  release_miive_handle_id(freed);
-  waiter.join();
-  EXPECT_EQ(got, freed);
-  for (unsigned char id : all) release_miive_handle_id(id);
 }
 
 TEST(IveprocConcurrencyDeathTest, GivingBackAFreeNumberIsFatal) {

@@ -5,7 +5,6 @@
 #include <mi_sys.h>
 #include <mi_test.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -15,7 +14,6 @@
 #include "mi/MiTestUtil.h"
 #include "platform/Iveproc.h"
 #include "platform/Mmz.h"
-#include "testing/LogCapture.h"
 
 namespace {
 
@@ -28,11 +26,6 @@ constexpr MI_S32 kSclBusy = MI_ERR_SCL_RETRY;           // 0xa009201f
 constexpr unsigned char kUntouched = 0xEE;
 
 unsigned count(const char* fn) { return MI_TEST_GetCallCount(fn); }
-std::string to_hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof(buf), "%llx", static_cast<unsigned long long>(v));
-  return buf;
-}
 
 // One image in one platform block: u8c1 (one plane), u8c3 (three planes stride * height apart) or
 // NV12 (Y, then height / 2 UV rows right after it, both with the same stride). Every byte, stride
@@ -251,7 +244,7 @@ TEST_F(IveprocTest, ColourConversionTilesLikeTheResize) {
 
 TEST_F(IveprocTest, CropPadMatchesAPlainReference) {
   // Pad colours: (0, 0, 0) is Y 0, U = V = 128 (DMA fill); (255, 0, 0) is Y 76, U 85, V 255, which
-  // only the CPU can write as pairs.
+  // only the CPU can write as pairs. The last row pads only below.
   struct Row {
     const char* name;
     TestImage::Kind kind;
@@ -263,7 +256,7 @@ TEST_F(IveprocTest, CropPadMatchesAPlainReference) {
       {"shift left", TestImage::kU8c1, 23, 5, 23, 5, -10, 10, 0, 0, 0x1234, 0, 0, {{0x34}}, 1, 0},
       {"three planes", TestImage::kU8c3, 9, 7, 11, 8, 3, -1, 2, -1, 10, 20, 30, {{10}, {20}, {30}}, 3, 0},
       {"nv12 black", TestImage::kNv12, 10, 6, 14, 8, 2, 2, 2, 0, 0, 0, 0, {{0}, {128}}, 2, 0},
-      {"nv12 red", TestImage::kNv12, 10, 6, 10, 8, -4, 4, 0, 2, 255, 0, 0, {{76}, {85, 255}}, 0, 1},
+      {"nv12 red below", TestImage::kNv12, 10, 6, 6, 8, -4, 0, 0, 2, 255, 0, 0, {{76}, {85, 255}}, 0, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -356,12 +349,8 @@ TEST_F(IveprocTest, ScalerCascadesLargeReductionsThroughTheScratchAndRetriesWhen
   auto scratch = std::make_shared<MmzBlob>(1, 1, 12384 + 1056);
   std::memset(scratch->memory()->data(), kUntouched, scratch->capacity());
   MI_TEST_InjectFault("MI_SCL_StretchBuf", kSclBusy, 1, 2);
-  LogCapture log(google::GLOG_ERROR);
   nv12_roi_scl(src, dst, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
-  EXPECT_EQ(count("MI_SCL_StretchBuf"), 5u);
-  EXPECT_EQ(log.count("MI_SCL_StretchBuf tries 2 times due to return of 0xA009201F."), 1);
-  EXPECT_EQ(log.count("MI_SCL_StretchBuf tries 3 times due to return of 0xA009201F."), 1);
-  EXPECT_EQ(log.count("[ROI-RESIZE-SCL] convert 2 times."), 1);
+  EXPECT_EQ(count("MI_SCL_StretchBuf"), 5u);  // two busy answers retried, then three passes
   const unsigned char* mem = scratch->memory()->data();
   struct Pass {
     size_t at, w, h;
@@ -396,57 +385,8 @@ TEST_F(IveprocTest, ScalerHalfPaddedRoiFillsThePadAndPlacesThePart) {
       small(TestImage::kNv12, 8, 8, 16);
   nv12_roi_scl(src, same, none, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
   EXPECT_EQ(same.at(0, 31, 15), 100);
-  LogCapture log(google::GLOG_ERROR);
   nv12_roi_scl(wide, small, scratch, {0.f, 0.f, 1.f, 1.f}, 0, 0, 0);
   EXPECT_EQ(count("MI_SCL_StretchBuf"), 4u);
-  EXPECT_EQ(log.count("[ROI-RESIZE-SCL]"), 0);
-}
-
-// Sizes from outside: what mi_resize_refusal accepts runs, what it refuses stops the operation.
-TEST_F(IveprocDeathTest, ResizeRefusalAgreesWithTheOperations) {
-  struct Row {
-    MiResizePath path;
-    int srcW, srcH, dstW, dstH;
-    std::vector<float> roi;
-    const char* refusal;
-  } rows[] = {
-      // 2000 wide is two tiles: a 2-pixel output gives each tile down_even(1) = 0 columns.
-      {MiResizePath::kResize, 2000, 100, 2, 2, {}, "an engine tile would be empty"},
-      {MiResizePath::kResize, 2000, 100, 3, 4, {}, "an engine tile would be empty"},
-      {MiResizePath::kResize, 2000, 100, 4, 2, {}, ""},
-      {MiResizePath::kOptimizedNv12Roi, 2000, 100, 2, 2, {0, 0, 1, 1}, "an engine tile would be empty"},
-      // The part inside is 0.03 of the ROI: 1.5 output pixels in float, rounded to 1, down to 0.
-      {MiResizePath::kOptimizedNv12Roi, 640, 480, 50, 50, {-0.97f, 0, 0.03f, 1}, "scales to under 2 pixels"},
-      {MiResizePath::kOptimizedNv12Roi, 640, 480, 50, 50, {-0.96f, 0, 0.04f, 1}, ""},
-      {MiResizePath::kOptimizedNv12Roi, 640, 480, 50, 50, {1.f, 0, 1.5f, 1}, "under 2 pixels a side"},
-      // Scratch path: 640 * 0.504 = 322 -> 320 wide from -320: the copy has 0 columns.
-      {MiResizePath::kScratchRoi, 640, 480, 50, 50, {-0.5f, 0, 0.004f, 1}, "does not overlap the image"},
-      {MiResizePath::kScratchRoi, 640, 480, 50, 50, {-0.5f, 0, 0.01f, 1}, ""},
-      {MiResizePath::kScratchRoi, 640, 480, 50, 50, {0, 0, 0.005f, 1}, "under 4 pixels a side"},
-      {MiResizePath::kScratchRoi, 640, 480, 50, 50, {0, 0, 0, 1}, "the ROI is empty"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.refusal);
-    const std::string refusal = mi_resize_refusal(row.path, row.srcW, row.srcH, row.dstW, row.dstH, row.roi);
-    EXPECT_EQ(refusal.empty(), std::string(row.refusal).empty()) << refusal;
-    EXPECT_NE(refusal.find(row.refusal), std::string::npos) << refusal;
-    const bool nv12 = row.path == MiResizePath::kOptimizedNv12Roi;
-    TestImage src(nv12 ? TestImage::kNv12 : TestImage::kU8c1, row.srcW, row.srcH, row.srcW);
-    TestImage dst(nv12 ? TestImage::kNv12 : TestImage::kU8c1, row.dstW, row.dstH, 64);
-    auto scratch = std::make_shared<MmzBlob>(1, 2 * row.srcH, 2 * row.srcW);
-    auto run = [&] {
-      if (row.path == MiResizePath::kResize) u8c1_resize(src, dst);
-      if (row.path == MiResizePath::kScratchRoi)
-        mi_u8c1_roi_resize(src.phy(), src.vir(), src.stride(), src.width(), src.height(), dst.phy(),
-                           dst.vir(), dst.stride(), dst.width(), dst.height(), scratch, row.roi, 0);
-      if (nv12) nv12_roi_optimized(src, dst, scratch, row.roi, 0, 0, 0);
-    };
-    if (refusal.empty()) {
-      run();
-    } else {
-      EXPECT_DEATH(run(), "");
-    }
-  }
 }
 
 // ---- Fatal paths: exact messages.
@@ -564,7 +504,6 @@ TEST_F(IveprocDeathTest, CropPadAndRoiResizeCheckSizesLayoutsAndScratch) {
       {"MI_SYS_FlushInvCache", kSysError, [&] { nv12_crop_pad(src, dst, 2, -2, 0, 0, 255, 0, 0); },
        "MI_SYS_FlushInvCache Failed: height/width/stride=6/10/16, ret=0xa0014003"},
       {nullptr, 0, [&] { u8_roi(ok, kNoWidth); }, "Check failed: fwidth > 0 && fheight > 0 "},
-      {nullptr, 0, [&] { u8_roi(ok, kNoHeight); }, "Check failed: fwidth > 0 && fheight > 0 "},
       {nullptr, 0, [&] { u8_roi(ok, kThin); }, "Check failed: width > 0 && height > 0 "},
       {nullptr, 0, [&] { u8_roi(nullptr, kWhole); }, "Check failed: pMmz "},
       {nullptr, 0, [&] { u8_roi(std::make_shared<MmzBlob>(1, 8, 8, 8), kWhole); },
@@ -591,8 +530,14 @@ TEST_F(IveprocDeathTest, CropPadAndRoiResizeCheckSizesLayoutsAndScratch) {
        "4096 bytes."},
       {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kOutside, 0, 0, 0); },
        "Check failed: src_width > 0 && src_height > 0 "},
-      {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kNoWidth, 0, 0, 0); },
-       "Check failed: fwidth > 0 && fheight > 0 "},
+      // The second flush covers A and B from A's start: 12288 bytes.
+      {nullptr, 0,
+       [&] {
+         MI_TEST_InjectFault("MI_SYS_FlushInvCache", kSysError, 1, 1);
+         auto both = std::make_shared<MmzBlob>(1, 3, 4096);
+         nv12_roi_optimized(big, bigDst, both, kLeftPadded, 0, 0, 0);
+       },
+       "MI_SYS_FlushInvCache Failed: size=12288, ret=0xa0014003"},
       {nullptr, 0, [&] { nv12_roi_optimized(big, bigDst, page, kNoHeight, 0, 0, 0); },
        "Check failed: fwidth > 0 && fheight > 0 "},
   });
@@ -604,14 +549,6 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
   TestImage small(TestImage::kNv12, 32, 16, 32), smallDst(TestImage::kNv12, 16, 8, 16);
   auto page = std::make_shared<MmzBlob>(1, 1, 16);
   std::shared_ptr<MmzBlob> none;
-  auto hex = [](uint64_t a, uint64_t b) { return "0x" + to_hex(a) + "/0x" + to_hex(b); };
-  const std::string dump =
-      "MI_SCL_StretchBuf Failed with ret = 0xa0094003\nSRC: \n\t ePixelFormat: 11\n\t w/h: 32/16\n\t "
-      "stride: 32/32\n\t phyAddr: " +
-      hex(small.phy(0), small.phy(1)) +
-      "\nCROP: \n\t x/y: 0/0\n\t w/h: 32/16\nDST: \n\t ePixelFormat: 11\n\t w/h: 16/8\n\t "
-      "stride: 16/16\n\t phyAddr: " +
-      hex(smallDst.phy(0), smallDst.phy(1)) + "\n";
   expect_deaths({
       {nullptr, 0, [&] { nv12_roi_scl(src, dst, page, kWhole, 0, 0, 0); },
        "Check failed: mmz_idx \\+ mmz_required <= pMmz->capacity\\(\\) required 12384 bytes, while pMmz "
@@ -625,7 +562,9 @@ TEST_F(IveprocDeathTest, ScalerChecksItsScratchAndReportsFailedCalls) {
       {nullptr, 0, [&] { nv12_roi_scl(big, bigDst, page, kFarOutside, 0, 0, 0); },
        "Check failed: part_width > 0 && part_height > 0 "},
       {"MI_SCL_StretchBuf", kSclError, [&] { nv12_roi_scl(small, smallDst, page, kWhole, 0, 0, 0); },
-       dump.c_str()},
+       "MI_SCL_StretchBuf Failed with ret = 0xa0094003\nSRC: \n\t ePixelFormat: 11\n\t w/h: 32/16\n\t "
+       "stride: 32/32\n\t phyAddr: 0x[0-9a-f]+/0x[0-9a-f]+\nCROP: \n\t x/y: 0/0\n\t w/h: 32/16\nDST: \n\t "
+       "ePixelFormat: 11\n\t w/h: 16/8\n\t stride: 16/16\n\t phyAddr: 0x[0-9a-f]+/0x[0-9a-f]+\n"},
   });
 }
 

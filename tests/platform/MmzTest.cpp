@@ -32,17 +32,22 @@ class MmzTest : public ::testing::Test {
   static MI_U32 calls(const char* fn) { return MI_TEST_GetCallCount(fn); }
 };
 
-TEST_F(MmzTest, EmptyBlockMakesNoPlatformCalls) {
+TEST_F(MmzTest, EmptyBlockMakesNoPlatformCallsAndResetFillsOnlyTheRequestedBytes) {
   MmzMemory m(0);
   EXPECT_EQ(m.data(), nullptr);
   m.flush();
   m.reset(7);
   m.free();
   m.resize(0);
-  MmzBlob blob;
-  EXPECT_EQ(blob.capacity(), 0u);
+  EXPECT_EQ(MmzBlob().capacity(), 0u);
   for (const char* fn : {"MI_SYS_MMA_Alloc", "MI_SYS_FlushInvCache", "MI_SYS_MMA_Free"})
     EXPECT_EQ(calls(fn), 0u);
+  m.resize(10);
+  std::memset(m.data(), 0xEE, m.capacity());
+  m.reset(0x1234);  // the low byte, then a flush
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(m.data()[i], 0x34) << i;
+  EXPECT_EQ(m.data()[10], 0xEE);
+  EXPECT_EQ(calls("MI_SYS_FlushInvCache"), 1u);
 }
 
 TEST_F(MmzTest, ConstructionAndResizeRoundUpToWholePages) {
@@ -89,16 +94,6 @@ TEST_F(MmzTest, ResizeKeepsTheBlockOnlyForTheSameSize) {
   EXPECT_EQ(calls("MI_SYS_MMA_Free"), 2u);
 }
 
-TEST_F(MmzTest, ResetFillsTheRequestedBytesWithTheLowByteAndFlushes) {
-  MmzMemory m(10);
-  std::memset(m.data(), 0xEE, m.capacity());
-  MI_TEST_ResetCallLog();
-  m.reset(0x1234);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(m.data()[i], 0x34) << i;
-  EXPECT_EQ(m.data()[10], 0xEE);
-  EXPECT_EQ(calls("MI_SYS_FlushInvCache"), 1u);
-}
-
 TEST_F(MmzTest, BlobRowsAreAlignedAndPlanesFollowEachOther) {
   MmzBlob blob(1, 720, 1281, 16);
   EXPECT_EQ(blob.stride(), 1296);
@@ -141,14 +136,14 @@ void report_mma_free_and_abort() {
   std::abort();
 }
 
-// One platform call fails (after `setup`, which runs unfaulted) while `act` runs.
+// One platform call (if any) fails while `act` runs on a block of 100 bytes.
 struct FaultRow {
   const char* fn;
   std::function<void(MmzMemory&)> act;
   const char* message;
 };
 
-TEST_F(MmzDeathTest, EveryPlatformFailureIsFatalWithItsMessage) {
+TEST_F(MmzDeathTest, EveryPlatformFailureAndEveryImpossibleSizeIsFatalWithItsMessage) {
   const FaultRow rows[] = {
       {"MI_SYS_Init", [](MmzMemory&) { MiSysInit(); }, "Check failed: MI_SUCCESS == MI_SYS_Init\\(0\\) "},
       {"MI_SYS_Exit",
@@ -169,13 +164,27 @@ TEST_F(MmzDeathTest, EveryPlatformFailureIsFatalWithItsMessage) {
        "Check failed: ok==MI_SUCCESS MI_SYS_Munmap Failed\\."},
       {"MI_SYS_MMA_Free", [](MmzMemory& m) { m.free(); },
        "Check failed: ok==MI_SUCCESS MI_SYS_MMA_Free Failed\\."},
+      // 40000 x 40000 NV12 (stride 40000, 60000 rows) reaches the platform whole: 2.4e9 bytes rounded
+      // up to 4096 is 0x8f0d2000, more than this arena holds. The largest 32-bit block is asked for;
+      // one byte more cannot be, and 40000 x 40000 RGB neither.
+      {nullptr, [](MmzMemory&) { MmzBlob(1, 60000, 40000); }, "MI_SYS_MMA_Alloc Failed\\.\n"},
+      {nullptr, [](MmzMemory&) { MmzBlob().resize(1, 60000, 40000); },
+       "MI_SYS_MMA_Alloc Failed: capacity=0x8f0d2000, ec=0xa001400c"},
+      {nullptr, [](MmzMemory&) { MmzMemory(0xFFFFF000ll); }, "MI_SYS_MMA_Alloc Failed\\.\n"},
+      {nullptr, [](MmzMemory&) { MmzMemory(0xFFFFF001ll); },
+       "MI_SYS_MMA_Alloc Failed: 4294963201 bytes exceed the largest platform block"},
+      {nullptr, [](MmzMemory&) { MmzBlob(3, 40000, 40000); },
+       "4800000000 bytes exceed the largest platform block"},
+      {nullptr, [](MmzMemory&) { MmzBlob(std::vector<int>(2, 1)); }, "Check failed: shape.size\\(\\) == 3 "},
+      {nullptr, [](MmzMemory&) { MmzBlob().resize(std::vector<int>(4, 1)); },
+       "Check failed: shape.size\\(\\) == 3 "},
   };
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.message);
     EXPECT_DEATH(
         {
           MmzMemory m(100);
-          MI_TEST_FailNext(row.fn, MI_ERR_SYS_NOMEM);
+          if (row.fn) MI_TEST_FailNext(row.fn, MI_ERR_SYS_NOMEM);
           row.act(m);
         },
         row.message);
@@ -189,26 +198,6 @@ TEST_F(MmzDeathTest, EveryPlatformFailureIsFatalWithItsMessage) {
         MmzMemory m(100);
       },
       "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
-}
-
-TEST_F(MmzDeathTest, SizesBeyondTheLargestBlockOrTheArenaAreRefused) {
-  // 40000 x 40000 NV12 (stride 40000, 60000 rows) reaches the platform whole: 2.4e9 bytes rounded
-  // up to 4096 is 0x8f0d2000, more than this arena holds.
-  EXPECT_DEATH(MmzBlob(1, 60000, 40000), "MI_SYS_MMA_Alloc Failed\\.\n");
-  EXPECT_DEATH(
-      {
-        MmzBlob blob;
-        blob.resize(1, 60000, 40000);
-      },
-      "MI_SYS_MMA_Alloc Failed: capacity=0x8f0d2000, ec=0xa001400c");
-  // The largest 32-bit block is asked for; one byte more cannot be, and 40000 x 40000 RGB neither.
-  EXPECT_DEATH(MmzMemory(0xFFFFF000ll), "MI_SYS_MMA_Alloc Failed\\.\n");
-  EXPECT_DEATH(MmzMemory(0xFFFFF001ll),
-               "MI_SYS_MMA_Alloc Failed: 4294963201 bytes exceed the largest platform block");
-  EXPECT_DEATH(MmzBlob(3, 40000, 40000), "4800000000 bytes exceed the largest platform block");
-  EXPECT_DEATH(MmzBlob(std::vector<int>{1, 2}), "Check failed: shape.size\\(\\) == 3 ");
-  MmzBlob blob;
-  EXPECT_DEATH(blob.resize(std::vector<int>{1, 2, 3, 4}), "Check failed: shape.size\\(\\) == 3 ");
 }
 
 }  // namespace

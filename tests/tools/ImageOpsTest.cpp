@@ -31,40 +31,51 @@ TEST(ImageOpsTest, ParsesOperationsWithTheirDefaults) {
   }
 }
 
-// Each row: an operation on an image of the given size and format; refused rows throw UsageError,
-// accepted ones run in the library (a refusal the tool misses would stop this test's process).
+// Each row: an operation on an image of the given size and format; refused rows throw UsageError
+// with the reason ("" for any), accepted ones run in the library (a refusal the tool misses would
+// stop this test's process).
 TEST(ImageOpsTest, RefusesExactlyWhatTheLibraryCannotRun) {
   MiSysInit();
+  const char* const kTile = "an engine tile would be empty";
   struct Row {
     const char* op;
     unsigned width, height;
-    bool nv12, refused;
+    bool nv12;
+    const char* refusal;
   } rows[] = {
-      {"resize=2,2", 2000, 100, true, true},  // two tiles across, each 0 columns wide
-      {"resize=3,4", 2000, 100, false, true},
-      {"resize=4,2", 2000, 100, true, false},
-      {"resize=301,300", 512, 512, true, true},  // odd NV12 size
-      {"resize=301,3", 512, 512, false, false},
-      {"resize=0,300", 512, 512, false, true},
-      {"roi=-0.97,0,0.03,1,50,50", 640, 480, true, true},  // the inside part scales to 0 columns
-      {"roi=-0.96,0,0.04,1,50,50", 640, 480, true, false},
-      {"roi=-0.5,0,0.004,1,50,50", 640, 480, false, true},  // the scratch copy has 0 columns
-      {"roi=-0.5,0,0.01,1,50,50", 640, 480, false, false},
-      {"roi=0.5,0,0.5,1,300,300", 512, 512, true, true},
-      {"roi=1.2,0,1.5,1,300,300", 512, 512, false, true},
-      {"roi=0,0,0.001,1,300,300", 512, 512, true, true},
-      {"pad=2,-4,0,6", 64, 48, true, false},
-      {"pad=1,0,0,0", 64, 48, true, true},  // odd NV12 amount
-      {"pad=1,0,0,0", 64, 48, false, false},
-      {"pad=-64,0,0,0", 64, 48, false, true},
-      {"box=0,0,1,1,0,0,0,0", 64, 48, true, true},  // zero thickness
-      {"text=0,0:\x01", 64, 48, true, true},
+      {"resize=2,2", 2000, 100, true, kTile},  // two tiles across, each 0 columns wide
+      {"resize=3,4", 2000, 100, false, kTile},
+      {"resize=4,2", 2000, 100, true, nullptr},
+      {"resize=301,300", 512, 512, true, ""},  // odd NV12 size
+      {"resize=301,3", 512, 512, false, nullptr},
+      {"resize=0,300", 512, 512, false, ""},
+      // The part inside is 0.03 of the ROI: 1.5 output pixels, rounded to 1, down to even 0.
+      {"roi=-0.97,0,0.03,1,50,50", 640, 480, true, "inside the image scales to under 2 pixels"},
+      {"roi=-0.96,0,0.04,1,50,50", 640, 480, true, nullptr},
+      // Scratch path: 640 * 0.504 = 322 -> 320 wide from -320: the copy has 0 columns.
+      {"roi=-0.5,0,0.004,1,50,50", 640, 480, false, "the ROI does not overlap the image"},
+      {"roi=-0.5,0,0.01,1,50,50", 640, 480, false, nullptr},
+      {"roi=0,0,0.005,1,50,50", 640, 480, false, "the ROI is under 4 pixels a side"},
+      {"roi=0.5,0,0.5,1,300,300", 512, 512, true, ""},  // the tool refuses it first
+      {"roi=1.2,0,1.5,1,300,300", 512, 512, false, ""},
+      {"roi=0,0,0.001,1,300,300", 512, 512, true, "inside the image is under 2 pixels a side"},
+      {"pad=2,-4,0,6", 64, 48, true, nullptr},
+      {"pad=1,0,0,0", 64, 48, true, ""},  // odd NV12 amount
+      {"pad=1,0,0,0", 64, 48, false, nullptr},
+      {"pad=-64,0,0,0", 64, 48, false, ""},
+      {"box=0,0,1,1,0,0,0,0", 64, 48, true, ""},  // zero thickness
+      {"text=0,0:\x01", 64, 48, true, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.op) + (row.nv12 ? " NV12 " : " RGB ") + std::to_string(row.width));
     Op op = parse_op(row.op);
-    if (row.refused) {
-      EXPECT_THROW(validate(op, row.width, row.height, row.nv12), UsageError);
+    if (row.refusal != nullptr) {
+      try {
+        validate(op, row.width, row.height, row.nv12);
+        ADD_FAILURE() << "accepted";
+      } catch (const UsageError& e) {
+        EXPECT_NE(std::string(e.what()).find(row.refusal), std::string::npos) << e.what();
+      }
       continue;
     }
     validate(op, row.width, row.height, row.nv12);
