@@ -106,19 +106,15 @@ using imagetest::Bytes;
 using imagetest::planes;
 using imagetest::rows;
 
-struct Kind {
-  const char* name;  // "RGB" or "NV12"
-  std::function<std::shared_ptr<ImageBase>(unsigned, unsigned)> host, mmz;
+using Vec = std::shared_ptr<std::vector<unsigned char>>;
+using Blob = std::shared_ptr<MmzBlob>;
+const struct Kind {
+  const char* name;
+  std::shared_ptr<ImageBase> (*host)(unsigned, unsigned, const Vec&);
+  std::shared_ptr<ImageBase> (*mmz)(unsigned, unsigned, const Blob&);
   const char* decodeFailed;
-};
-// clang-format off
-const Kind kKinds[] = {
-    {"RGB", [](unsigned w, unsigned h) { return produce_ImageRgb(w, h, nullptr); },
-     [](unsigned w, unsigned h) { return produce_mmz_ImageRgb(w, h, nullptr); }, "TJ Parse to RGB Failed."},
-    {"NV12", [](unsigned w, unsigned h) { return produce_ImageYuv420sp(w, h, nullptr); },
-     [](unsigned w, unsigned h) { return produce_mmz_ImageYuv420sp(w, h, nullptr); }, "TJ Parse to YUV420P Failed."},
-};
-// clang-format on
+} kKinds[] = {{"RGB", produce_ImageRgb, produce_mmz_ImageRgb, "TJ Parse to RGB Failed."},
+              {"NV12", produce_ImageYuv420sp, produce_mmz_ImageYuv420sp, "TJ Parse to YUV420P Failed."}};
 
 // Platform images end every write by flushing their cache (DMA and engines read memory).
 void expect_flushed(const ImageBase& img) {
@@ -155,10 +151,12 @@ void place(const ImageBase& src, int x, int y, const std::vector<imagetest::Plan
 TEST(ImageKindsTest, CopiesByDmaAndByCpuAgree) {
   for (const Kind& kind : kKinds) {
     SCOPED_TRACE(kind.name);
-    auto src = kind.mmz(40, 6);  // stride 48
+    auto src = kind.mmz(40, 6, nullptr);  // stride 48
     fill_pattern(*src);
     for (int d = 0; d < 6; ++d) {
-      auto dst = d < 2 ? kind.mmz(0, 0) : d < 4 ? src->produce() /* stride 64 */ : kind.host(0, 0);
+      auto dst = d < 2   ? kind.mmz(0, 0, nullptr)
+                 : d < 4 ? src->produce() /* stride 64 */
+                         : kind.host(0, 0, nullptr);
       const bool cpu = d % 2;
       MI_TEST_ResetCallLog();
       dst->copy_from(src.get(), false, cpu);
@@ -177,7 +175,7 @@ TEST(ImageKindsTest, CopiesByDmaAndByCpuAgree) {
         desc.phyAddr[p] = k ? src->phy() + (in[p].data - src->data()) : 0;
         desc.stride[p] = static_cast<int>(in[p].stride);
       }
-      auto dst = k ? kind.mmz(0, 0) : kind.host(0, 0);
+      auto dst = k ? kind.mmz(0, 0, nullptr) : kind.host(0, 0, nullptr);
       MI_TEST_ResetCallLog();
       dst->copy_from_split_planes(desc);
       EXPECT_EQ(rows(*dst), rows(*src));
@@ -188,18 +186,18 @@ TEST(ImageKindsTest, CopiesByDmaAndByCpuAgree) {
 
 TEST(ImageKindsTest, PadCropAndRoiCopyByEngineAndCpuPlaceThePeer) {
   for (const Kind& kind : kKinds) {
-    auto src = kind.mmz(8, 6);
+    auto src = kind.mmz(8, 6, nullptr);
     fill_pattern(*src);
     for (const roiresize::PadSize& pad :
          {roiresize::PadSize{0, 0, 0, 0}, {2, 4, 2, 0}, {-2, 2, -2, 2}, {-4, -2, 0, -2}})
       for (bool cpu : {false, true}) {
-        SCOPED_TRACE(testing::Message() << kind.name << " pad " << pad.left << "/" << pad.right << "/"
-                                        << pad.top << "/" << pad.bottom << " cpu " << cpu);
-        auto dst = kind.mmz(0, 0);
+        SCOPED_TRACE(testing::Message()
+                     << kind.name << " pad " << pad.left << pad.right << pad.top << pad.bottom << cpu);
+        auto dst = kind.mmz(0, 0, nullptr);
         MI_TEST_ResetCallLog();
         dst->pad_crop_from(src.get(), pad, 255, 0, 0, false, cpu);  // red: different U and V
         expect_flushed(*dst);
-        auto expected = kind.host(8 + pad.xPad(), 6 + pad.yPad());
+        auto expected = kind.host(8 + pad.xPad(), 6 + pad.yPad(), nullptr);
         expected->reset(255, 0, 0);
         std::vector<Bytes> want = rows(*expected);
         place(*src, pad.left, pad.top, planes(*expected), want);
@@ -207,9 +205,9 @@ TEST(ImageKindsTest, PadCropAndRoiCopyByEngineAndCpuPlaceThePeer) {
       }
     for (bool platform : {true, false}) {
       SCOPED_TRACE(testing::Message() << kind.name << " ROI copy, platform " << platform);
-      auto peer = platform ? kind.mmz(4, 4) : kind.host(4, 4);
+      auto peer = platform ? kind.mmz(4, 4, nullptr) : kind.host(4, 4, nullptr);
       fill_pattern(*peer);
-      auto dst = platform ? kind.mmz(10, 8) : kind.host(10, 8);  // stride 16 or 10
+      auto dst = platform ? kind.mmz(10, 8, nullptr) : kind.host(10, 8, nullptr);  // stride 16 or 10
       dst->reset(1, 2, 3);
       std::vector<Bytes> want = rows(*dst);
       place(*peer, 4, 2, planes(*dst), want);
@@ -225,7 +223,7 @@ TEST(ImageKindsTest, BadJpegsFailWithoutTouchingTheImageAndHugeOnesBeforeDecodin
   const Bytes good = imagetest::make_jpeg(128, 64, TJSAMP_420);
   for (const Kind& kind : kKinds) {
     SCOPED_TRACE(kind.name);
-    auto img = kind.host(4, 2);
+    auto img = kind.host(4, 2, nullptr);
     fill_pattern(*img);
     const std::vector<Bytes> before = rows(*img);
     LogCapture log(google::GLOG_ERROR);
@@ -252,7 +250,7 @@ TEST(ImageKindsTest, JpegEncodingMatchesRawTurboJpegExactly) {
   const int w = 38, h = 6;  // RGB: two 16-pixel shuffle blocks and a tail of 6; NV12: rows of 19 pairs
   for (const Kind& kind : kKinds) {
     SCOPED_TRACE(kind.name);
-    auto img = kind.mmz(w, h);
+    auto img = kind.mmz(w, h, nullptr);
     fill_pattern(*img);
     const std::vector<Bytes> in = rows(*img);
     const bool rgb = kind.name[0] == 'R';
@@ -273,7 +271,7 @@ TEST(ImageKindsTest, GrayOfHostRegionsAndTheirNeighboursIsTheIntegerMeanOfPixelG
     SCOPED_TRACE(kind.name);
     // Every 2x2 block has grey 10 * blockX + blockY: the luma, or R and B with G one more (the grey
     // of a pixel is (R + G + B) / 3, rounded down).
-    auto img = kind.host(8, 8);
+    auto img = kind.host(8, 8, nullptr);
     fill_pattern(*img, [](int k, int c, int r) { return 10 * (c / 2) + r / 2 + (k / 8 == 1); });
     EXPECT_EQ(img->gray_of_context(BoundBox<float>({0.25f, 0.25f, 0.5f, 0.5f}, true, false)),
               (std::vector<int>{0, 10, 20, 1, 11, 21, 2, 12, 22}));

@@ -33,6 +33,15 @@ TEST(ImageRgbTest, CpuDownsampleTakesTopLeftOfEachBlock) {
             (std::vector<Bytes>{{0, 14, 0}, {0, 0, 0}, {80, 94, 0}, {0, 0, 0}, {160, 174, 0}, {0, 0, 0}}));
 }
 
+TEST(ImageRgbTest, HostRoiCopyWritesNothingPastTheImage) {
+  Bytes dstBytes(10 * 8 * 4, 0xee), peerBytes(4 * 4 * 4, 7);  // three planes and a guard plane after them
+  ImageRgb dst(std::make_shared<BlobPlane<unsigned char>>(dstBytes.data(), 3, 8, 10, 10), nullptr);
+  ImageRgb peer(std::make_shared<BlobPlane<unsigned char>>(peerBytes.data(), 3, 4, 4, 4), nullptr);
+  dst.roi_copy_from(&peer, {4, 2, 4, 4}, false);
+  EXPECT_EQ(get_rgb(dst, 7, 5), (Bytes{7, 7, 7}));
+  EXPECT_EQ(Bytes(dstBytes.begin() + 240, dstBytes.end()), Bytes(80, 0xee));
+}
+
 TEST(ImageRgbTest, IntegSumIsInclusivePerPlane) {
   auto img = mmz_rgb(3, 2);
   fill_rgb(*img, [](int k, int x, int y) { return 1 + x + 3 * y + 10 * k; });
