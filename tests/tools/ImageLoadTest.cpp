@@ -12,37 +12,12 @@
 
 namespace {
 
-// Writes a w x h JPEG of noisy colours with the TurboJPEG sampling; "truncated*" keeps half the bytes.
-std::string write_jpeg(int w, int h, int subsamp, const std::string& name) {
-  std::vector<unsigned char> rgb;
-  for (int i = 0; i < w * h; ++i) rgb.insert(rgb.end(), {static_cast<unsigned char>(i * 37 % 251), 90, 200});
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &jpeg, &size, subsamp, 95, 0);
-  const std::string path = testing::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<char*>(jpeg), static_cast<std::streamsize>(size / (name[0] == 't' ? 2 : 1)));
-  tjFree(jpeg);
-  tjDestroy(handle);
-  return path;
-}
-
-// Runs the tool beside this test's build directory; returns its exit code, stderr in *err.
-int run_tool(const std::string& args, std::string* err) {
+TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOthers) {
   char self[4096] = {};
   readlink("/proc/self/exe", self, sizeof(self) - 1);
-  const std::string dir = std::string(self).substr(0, std::string(self).rfind('/'));
+  const std::string tool =
+      std::string(self).substr(0, std::string(self).rfind('/')) + "/../../bin/kavo_imagetool";
   const std::string log = testing::TempDir() + "/image_load_test.err";
-  const int status =
-      std::system((dir + "/../../bin/kavo_imagetool " + args + " 2>" + log + " >/dev/null").c_str());
-  std::stringstream text;
-  text << std::ifstream(log).rdbuf();
-  *err = text.str();
-  return WEXITSTATUS(status);
-}
-
-TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOthers) {
   const struct {
     const char* name;
     int w, h, subsamp, exitCode;
@@ -53,15 +28,29 @@ TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOth
        "4:4:4 colour JPEGs only, so it was decoded as RGB and converted to NV12\n"},
       {"odd422.jpg", 33, 17, TJSAMP_422, 0, "is a 4:2:2 YCbCr JPEG of 33x17; NV12 decoding takes"},
       {"s440.jpg", 32, 16, TJSAMP_440, 0, "is a 4:4:0 YCbCr JPEG of 32x16;"},
-      {"s444.jpg", 31, 15, TJSAMP_444, 0, ""},  // decoded directly: nothing said
-      {"truncated.jpg", 256, 256, TJSAMP_GRAY, 1,
+      {"s444.jpg", 31, 15, TJSAMP_444, 0, ""},     // decoded directly: nothing said
+      {"truncated.jpg", 256, 256, TJSAMP_GRAY, 1,  // half of the bytes only
        "truncated.jpg: greyscale JPEG of 256x256, whose data is truncated or corrupt\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const std::string in = write_jpeg(row.w, row.h, row.subsamp, row.name);
-    std::string err;
-    EXPECT_EQ(run_tool("--nv12 " + in + " " + in + ".out.jpg resize=16,8", &err), row.exitCode);
+    std::vector<unsigned char> rgb;  // noisy colours
+    for (int i = 0; i < row.w * row.h; ++i)
+      rgb.insert(rgb.end(), {static_cast<unsigned char>(i * 37 % 251), 90, 200});
+    tjhandle handle = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, rgb.data(), row.w, 0, row.h, TJPF_RGB, &jpeg, &size, row.subsamp, 95, 0);
+    const std::string in = testing::TempDir() + "/" + row.name;
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<char*>(jpeg), size / (row.exitCode ? 2 : 1));
+    tjFree(jpeg);
+    tjDestroy(handle);
+    const int status = std::system(
+        (tool + " --nv12 " + in + " " + in + ".out.jpg resize=16,8 2>" + log + " >/dev/null").c_str());
+    std::stringstream text;
+    text << std::ifstream(log).rdbuf();
+    const std::string err = text.str();
+    EXPECT_EQ(WEXITSTATUS(status), row.exitCode);
     EXPECT_NE(err.find(row.says), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), *row.says ? 1 : 0) << err;  // one line, or none
   }

@@ -1,4 +1,4 @@
-// The built-in 5x7 font: a few glyphs drawn by hand, and properties that hold over all of them.
+// The built-in 5x7 font: properties that hold over all of its glyphs, and totals over its table.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -11,31 +11,6 @@
 namespace {
 
 using Cells = std::vector<std::pair<int, int>>;
-
-// The lit cells of a glyph drawn as 8 rows of 5 characters ('#' lit), rows outer.
-Cells drawn(const std::vector<std::string>& rows) {
-  Cells cells;
-  for (int row = 0; row < 8; ++row)
-    for (int col = 0; col < 5; ++col)
-      if (rows[row][col] == '#') cells.emplace_back(col, row);
-  return cells;
-}
-
-TEST(AsciiTest, GlyphsMatchTheirDrawings) {
-  const std::pair<char, std::vector<std::string>> glyphs[] = {
-      {'A', {".###.", "#...#", "#...#", "#...#", "#####", "#...#", "#...#", "....."}},
-      {'1', {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###.", "....."}},
-      {'~', {".....", ".....", ".##.#", "#..#.", ".....", ".....", ".....", "....."}},
-      {' ', {".....", ".....", ".....", ".....", ".....", ".....", ".....", "....."}},
-  };
-  for (const auto& glyph : glyphs) {
-    SCOPED_TRACE(glyph.first);
-    int cols = 0, rows = 0;
-    EXPECT_EQ(ascii_code_pixels(glyph.first, &cols, &rows), drawn(glyph.second));
-    EXPECT_EQ(cols, 5);
-    EXPECT_EQ(rows, 8);
-  }
-}
 
 TEST(AsciiTest, EveryPrintableCharacterHasADistinctSevenRowGlyph) {
   std::set<Cells> seen;
@@ -58,13 +33,9 @@ TEST(AsciiTest, EveryPrintableCharacterHasADistinctSevenRowGlyph) {
   EXPECT_EQ(lit, 1119);
   EXPECT_EQ(weighted, 1675520);
   for (char c : {'\x1f', '\x7f', '\xe9', '\n'}) EXPECT_FALSE(ascii_supported(c)) << int(c);
-}
-
-TEST(AsciiDeathTest, CharactersOutsideThePrintableRangeAreFatal) {
-  for (char c : {'\x1f', '\x7f', '\n'}) {
-    EXPECT_DEATH(ascii_code_pixels(c, nullptr, nullptr),
-                 "Check failed: asiicBegin <= asiic && asiic < asiicEnd ");
-  }
+  int cols = 0, rows = 0;
+  ascii_code_pixels('~', &cols, &rows);
+  EXPECT_EQ(cols * 10 + rows, 58);  // the cell, 5 x 8
 }
 
 }  // namespace

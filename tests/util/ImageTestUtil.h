@@ -2,17 +2,25 @@
 // fills, and JPEG bytes made with TurboJPEG.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <turbojpeg.h>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/Mmz.h"
 #include "util/ImageRgb.h"
 #include "util/ImageYuv420sp.h"
 #include "util/ProduceImage.h"
 
 namespace imagetest {
+
+// Every image test program brings the platform up once, before its first test.
+struct MiSysEnvironment : testing::Environment {
+  void SetUp() override { MiSysInit(); }
+};
+inline testing::Environment* const kMiSys = testing::AddGlobalTestEnvironment(new MiSysEnvironment);
 
 using Bytes = std::vector<unsigned char>;  // a colour {R, G, B} or a chroma pair {U, V}
 
@@ -29,11 +37,6 @@ inline std::shared_ptr<ImageYuv420sp> mmz_yuv(unsigned w, unsigned h) {
 }
 inline unsigned char& at(const ImageRgb& img, int k, int x, int y) { return img.plane_data(k)[y * img.stride() + x]; }
 inline Bytes get_rgb(const ImageRgb& img, int x, int y) { return {at(img, 0, x, y), at(img, 1, x, y), at(img, 2, x, y)}; }
-inline unsigned char& luma(const ImageYuv420sp& img, int x, int y) { return img.data()[y * img.stride() + x]; }
-// The U,V pair of chroma element (i = column, j = row).
-inline Bytes chroma(const ImageYuv420sp& img, int i, int j) {
-  return {img.uv_data()[j * img.stride() + 2 * i], img.uv_data()[j * img.stride() + 2 * i + 1]};
-}
 // clang-format on
 
 // Every pixel (stride padding included) of plane k gets fn(k, x, y); platform images are flushed.
@@ -47,7 +50,7 @@ inline void fill_rgb(const ImageRgb& img, const std::function<int(int, int, int)
 inline void fill_yuv(const ImageYuv420sp& img, const std::function<int(int, int)>& fy,
                      const std::function<int(int, int)>& fu) {
   for (unsigned y = 0; y < img.height(); ++y)
-    for (unsigned x = 0; x < img.width(); ++x) luma(img, x, y) = static_cast<unsigned char>(fy(x, y));
+    for (unsigned x = 0; x < img.width(); ++x) img.data()[y * img.stride() + x] = Bytes::value_type(fy(x, y));
   for (unsigned j = 0; j < img.height() / 2; ++j)
     for (unsigned c = 0; c < img.width(); ++c)
       img.uv_data()[j * img.stride() + c] = Bytes::value_type(fu(c / 2, j) ^ (c % 2 ? 0x5a : 0));
@@ -82,6 +85,19 @@ inline std::vector<Bytes> rows(const ImageBase& img) {
 inline Bytes noise(int x, int y) {
   return {Bytes::value_type(x * 37 + y * 11), Bytes::value_type((y * 91) ^ x), Bytes::value_type(x * y)};
 }
+// TurboJPEG's own JPEG of w x h pixels: interleaved RGB, or (yuv) planes Y, U, V in 4:2:0.
+inline Bytes tj_compress(const Bytes& pixels, int w, int h, int subsamp, int quality, bool yuv = false) {
+  tjhandle handle = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  const int rc =
+      yuv ? tjCompressFromYUV(handle, pixels.data(), w, 1, h, subsamp, &jpeg, &size, quality, 0)
+          : tjCompress2(handle, pixels.data(), w, 0, h, TJPF_RGB, &jpeg, &size, subsamp, quality, 0);
+  Bytes out(jpeg, jpeg + (rc == 0 ? size : 0));
+  tjFree(jpeg);
+  tjDestroy(handle);
+  return out;
+}
 // A JPEG of w x h pixels noise(x, y) with the TurboJPEG subsampling, quality 95.
 inline Bytes make_jpeg(int w, int h, int subsamp) {
   Bytes rgb;
@@ -89,14 +105,7 @@ inline Bytes make_jpeg(int w, int h, int subsamp) {
     const Bytes c = noise(i % w, i / w);
     rgb.insert(rgb.end(), c.begin(), c.end());
   }
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &jpeg, &size, subsamp, 95, 0);
-  Bytes out(jpeg, jpeg + size);
-  tjFree(jpeg);
-  tjDestroy(handle);
-  return out;
+  return tj_compress(rgb, w, h, subsamp, 95);
 }
 // A small JPEG whose frame header (SOF0) is edited to claim w x h pixels.
 inline Bytes jpeg_claiming(int w, int h) {
