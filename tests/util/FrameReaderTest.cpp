@@ -12,10 +12,13 @@
 #include "kbase/Subscriber.h"
 #include "mi_sys.h"
 #include "platform/Mix.h"
+#include "testing/FrameMessages.h"
 #include "testing/LogCapture.h"
 #include "util/FrameReader.h"
 #include "util/ProduceImage.h"
 #include "util/ShareData.h"
+
+using namespace framemsg;
 
 namespace {
 // The bundled configuration with a camera frame buffer of 4 (a 100 ms latency budget).
@@ -36,49 +39,6 @@ std::shared_ptr<ResourceImage> image_resource(unsigned long long id) {
   return std::make_shared<ResourceImage>(id, "image", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
 }
 
-// A publisher whose subscriber has joined, so that nothing sent is lost.
-struct Publisher {
-  explicit Publisher(const std::string& addr) : pub(*singleton_ZmqContext(), zmq::socket_type::xpub) {
-    pub.set(zmq::sockopt::linger, 0);
-    pub.bind(addr);
-  }
-  void joined() {
-    zmq::message_t subscription;
-    ASSERT_TRUE(pub.recv(subscription));
-  }
-  void send(const std::string& m) { pub.send(zmq::buffer(m), zmq::send_flags::none); }
-  zmq::socket_t pub;
-};
-
-std::string ipc(const char* what) {
-  return "ipc:///tmp/kavo-frame-" + std::string(what) + std::to_string(getpid());
-}
-
-template <typename T>
-void put(std::string& s, size_t at, T v) {
-  std::memcpy(&s[at], &v, sizeof v);
-}
-// One MI_SYS_BufInfo_t record of an NV12 frame with contiguous planes at `phy`.
-std::string record(unsigned long long pts, int w, int h, unsigned long long phy, unsigned int type = 1) {
-  std::string r(272, '\0');
-  put<unsigned long long>(r, 0, pts);
-  put<unsigned int>(r, 16, type);
-  put<unsigned int>(r, 36, 11);
-  put<unsigned short>(r, 52, static_cast<unsigned short>(w));
-  put<unsigned short>(r, 54, static_cast<unsigned short>(h));
-  put<unsigned long long>(r, 80, phy);
-  put<unsigned long long>(r, 88, phy + static_cast<unsigned long long>(w) * h);
-  put<unsigned int>(r, 104, static_cast<unsigned int>(w));
-  put<unsigned int>(r, 108, static_cast<unsigned int>(w));
-  return r;
-}
-std::string be32(unsigned int v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
-std::string camera(const std::string& records, const std::string& extra) {
-  return be32(0) + be32(records.size()) + records + be32(extra.size()) + extra;
-}
 unsigned long long now_us() {
   MI_U64 pts = 0;
   MI_SYS_GetCurPts(0, &pts);
@@ -122,18 +82,10 @@ TEST(FrameReaderTest, VideoFramesAreNumberedCopiedAndResized) {
   Publisher pub(ipc("video"));
   auto share =
       std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("video"), true, 1, false, 8, 16, "v");
-  pub.joined();
+  ASSERT_TRUE(pub.joined());
   FrameReaderHisi reader(small_frames(share, false));
   EXPECT_EQ(reader.frameId(), -1);
-  auto header = [](size_t payload) {
-    std::string m(12, '\0');
-    put<unsigned int>(m, 0, 0x768A359F);
-    put<unsigned short>(m, 8, 16);
-    put<unsigned short>(m, 10, 8);
-    std::string pixels(payload, '\0');
-    for (size_t i = 0; i < payload; ++i) pixels[i] = static_cast<char>(i);
-    return m + pixels;
-  };
+  auto header = [](size_t payload) { return video(0x768A359F, 0, 16, 8, payload); };
   pub.send(header(16 * 8 * 3 / 2 - 2));  // wrong size: dropped
   for (int i = 0; i < 3; ++i) pub.send(header(16 * 8 * 3 / 2));
   auto large = image_resource(2), small = image_resource(4);
@@ -155,20 +107,20 @@ TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
   Publisher pub(ipc("camera"));
   auto share =
       std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("camera"), true, 1, true, 0, 0, "c");
-  pub.joined();
+  ASSERT_TRUE(pub.joined());
   FrameReaderHisi reader(small_frames(share, true));
   MI_PHY block = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &block), MI_SUCCESS);
   const MI_PHY smallFrame = block + 16 * 8 * 3 / 2;
   const unsigned long long t = now_us();
-  pub.send(camera(record(t - 81000, 16, 8, block) + "pad", "first"));  // 275 bytes: large only
-  pub.send(camera(record(t - 81000, 16, 8, block), ""));               // same pts
-  pub.send(camera(record(t - 40000, 8, 8, block), ""));                // wrong size
-  pub.send(camera(record(t - 40000, 16, 8, block, 2), ""));            // not a frame
-  pub.send(camera(record(t - 40000, 16, 8, 0x10000), ""));             // outside platform memory
-  pub.send(camera(record(t + 9000000, 16, 8, block), ""));             // from the future
-  pub.send(camera(record(t - 51000, 16, 8, block) + record(t - 51000, 8, 4, smallFrame), "second"));
-  pub.send(camera(record(t - 40000, 16, 8, block), "third"));
+  pub.send(camera(0, record(t - 81000, 16, 8, block) + "pad", "first"));  // 275 bytes: large only
+  pub.send(camera(0, record(t - 81000, 16, 8, block), ""));               // same pts
+  pub.send(camera(0, record(t - 40000, 8, 8, block), ""));                // wrong size
+  pub.send(camera(0, record(t - 40000, 16, 8, block, 2), ""));            // not a frame
+  pub.send(camera(0, record(t - 40000, 16, 8, 0x10000), ""));             // outside platform memory
+  pub.send(camera(0, record(t + 9000000, 16, 8, block), ""));             // from the future
+  pub.send(camera(0, record(t - 51000, 16, 8, block) + record(t - 51000, 8, 4, smallFrame), "second"));
+  pub.send(camera(0, record(t - 40000, 16, 8, block), "third"));
 
   LogCapture errors(google::GLOG_ERROR), warnings(google::GLOG_WARNING);
   auto large = image_resource(2), small = image_resource(4);

@@ -12,34 +12,16 @@
 #include "gtest/gtest.h"
 #include "kbase/Database.h"
 #include "kbase/Subscriber.h"
+#include "testing/FrameMessages.h"
 #include "util/ShareData.h"
 
-namespace {
-std::string ipc(const char* what) {
-  return "ipc:///tmp/kavo-share-" + std::string(what) + std::to_string(getpid());
-}
+using namespace framemsg;
 
+namespace {
 void use_format(const char* format) {
   auto db = std::make_shared<DatabaseJsonMem>();
   ASSERT_TRUE(db->load_text(std::string(R"({"ShareDataVideo": {"format": ")") + format + "\"}}"));
   install_ParamCfg(db);
-}
-
-std::string video(unsigned int magic, unsigned char type, int w, int h, size_t payload) {
-  std::string m(12 + payload, '\x07');
-  for (int i = 0; i < 4; ++i) m[i] = static_cast<char>(magic >> (8 * i));
-  m[4] = static_cast<char>(type);
-  m[8] = static_cast<char>(w), m[9] = static_cast<char>(w >> 8);
-  m[10] = static_cast<char>(h), m[11] = static_cast<char>(h >> 8);
-  return m;
-}
-
-std::string be32(unsigned int v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
-std::string camera(unsigned int type, const std::string& records, const std::string& extra) {
-  return be32(type) + be32(records.size()) + records + be32(extra.size()) + extra;
 }
 std::deque<signed char> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 }  // namespace
@@ -77,22 +59,19 @@ TEST(ShareDataTest, DecodeSplitsTheCameraEnvelopeAndRejectsBadLengths) {
 
 TEST(ShareDataTest, VideoOverZmqSkipsAndCountsEveryMalformedMessage) {
   use_format("yuv");
-  const std::string addr = ipc("video");
-  zmq::socket_t pub(*singleton_ZmqContext(), zmq::socket_type::xpub);
-  pub.bind(addr);
-  ShareDataReader reader(singleton_ZmqContext(), addr, true, 1, false, 2, 4, "video");
-  zmq::message_t subscription;
-  ASSERT_TRUE(pub.recv(subscription));
+  Publisher pub(ipc("video"));
+  ShareDataReader reader(singleton_ZmqContext(), ipc("video"), true, 1, false, 2, 4, "video");
+  ASSERT_TRUE(pub.joined());
   const unsigned int magic = 0x768A359F;
   for (const std::string& m :
        {video(magic, 0, 4, 2, 0), video(magic + 1, 0, 4, 2, 12), video(magic, 2, 4, 2, 12),
         video(magic, 0, 2, 4, 12), video(magic, 1, 4, 2, 1)})
-    pub.send(zmq::buffer(m));
+    pub.send(m);
   zmq::multipart_t twoParts;
   twoParts.addstr(video(magic, 0, 4, 2, 12));
   twoParts.addstr("");
-  twoParts.send(pub);
-  pub.send(zmq::buffer(video(magic, 0, 4, 2, 12)));
+  twoParts.send(pub.pub);
+  pub.send(video(magic, 0, 4, 2, 12));
 
   VideoFrame first = reader.read_from_video();  // the 13-byte message: a one-byte payload
   EXPECT_EQ(first.type, 1);
@@ -107,11 +86,11 @@ TEST(ShareDataTest, VideoOverZmqSkipsAndCountsEveryMalformedMessage) {
   EXPECT_EQ(reader.dropped_total(), 5u);
   EXPECT_EQ(second.width, 4);
   EXPECT_EQ(second.height, 2);
-  EXPECT_EQ(second.pData->toString(), std::string(12, '\x07'));
+  EXPECT_EQ(second.pData->toString(), video(magic, 0, 4, 2, 12).substr(12));
 }
 
 TEST(ShareDataTest, CameraOverNanomsgNumbersAcceptedFramesAndDropsTheRest) {
-  const std::string addr = ipc("camera");
+  const std::string addr = ipc("nncamera");
   ShareDataReader reader(addr, false, 1, true, 0, 0, "camera");
   const int pub = nn_socket(AF_SP, NN_PUB);
   ASSERT_GE(nn_connect(pub, addr.c_str()), 0);
