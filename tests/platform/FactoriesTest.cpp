@@ -13,18 +13,27 @@ namespace {
 void use_config(const std::vector<std::pair<std::string, std::string>>& overrides) {
   auto db = std::make_shared<DatabaseJsonMem>();
   ASSERT_TRUE(db->load(KAVO_CONFIG_FILE, false, 0));
-  for (const auto& [key, value] : overrides) db->store_multi_local(key, {value}, false);
+  // An empty value removes the key's values.
+  for (const auto& [key, value] : overrides)
+    db->store_multi_local(key, value.empty() ? std::vector<std::string>{} : std::vector<std::string>{value},
+                          false);
   install_ParamCfg(db);
 }
 }  // namespace
 
-TEST(FactoriesDeathTest, MoreThanTwentyGlobalResourcesAreFatal) {
+TEST(FactoriesDeathTest, MoreThanTwentyGlobalResourcesAndMissingSocketKeysAreFatal) {
   EXPECT_DEATH(
       {
         use_config({{"memCntPreallocatedByLib_Global", "21"}});
         singleton_FrameResourceStore();
       },
       "Check failed: memCnt <= 20");
+  EXPECT_DEATH(
+      {
+        use_config({{"FrameReaderHisi/fromCameraNotVideo", "0"}, {"ShareDataVideo/height", ""}});
+        singleton_ShareDataReader();
+      },
+      "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) ShareDataVideo/height");
 }
 
 TEST(FactoriesTest, BuildsTheStoreAndAVideoReaderOverNanomsgFromConfiguration) {
