@@ -8,23 +8,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("mi_ipu.h")
 #include "mi_ipu.h"
-#else
-// Element formats of IPU tensors, numbered as the platform SDK numbers them (used until the SDK
-// stand-in declares MI_IPU itself).
-typedef enum {
-  MI_IPU_FORMAT_U8 = 0,
-  MI_IPU_FORMAT_NV12 = 1,
-  MI_IPU_FORMAT_INT16 = 2,
-  MI_IPU_FORMAT_INT32 = 3,
-  MI_IPU_FORMAT_INT8 = 4,
-  MI_IPU_FORMAT_FP32 = 5,
-  MI_IPU_FORMAT_UNKNOWN = 6,
-  MI_IPU_FORMAT_ARGB8888 = 7,
-  MI_IPU_FORMAT_ABGR8888 = 8,
-} MI_IPU_ELEMENT_FORMAT;
-#endif
 
 // The largest number of buffer copies per tensor.
 #define KAVO_IPU_IF_BLOB_MAX_NUM 10
