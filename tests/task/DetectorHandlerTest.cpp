@@ -2,6 +2,7 @@
 // (groups in key order, a zero-class group), both encodings over clipped priors, the quantised
 // threshold, suppression with ties, voting, caps and size thresholds, category mapping, an end-to-end
 // two-head decode in platform memory, and parity of the suppression with OpenCV's NMSBoxes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,11 +30,9 @@ std::shared_ptr<DatabaseJsonMem> json(const std::string& text) {
   return db;
 }
 
-// The regular expression that matches `text` literally.
-std::string lit(const std::string& text) {
-  std::string re;
-  for (char ch : text) re += std::string(std::strchr("\\^$.|?*+()[]{}", ch) ? "\\" : "") + ch;
-  return re;
+// Matches the message of a failed check.
+testing::Matcher<const std::string&> failed(const std::string& check) {
+  return testing::HasSubstr("Check failed: " + check);
 }
 
 unsigned long long category(const std::string& name) {
@@ -53,10 +52,9 @@ std::string head(const std::string& changes = "") {
        {R"("fmapWidth": 1)", R"("fmapHeight": 1)", R"("numPriors": [1])", R"("boxShared": [1])",
         R"("encodeByCenterSize": [1])", R"("numClasses": [1])", R"("vars": [0.1, 0.1, 0.2, 0.2])",
         R"("priorBoxWidthss": [0.5])", R"("priorBoxHeightss": [0.5])", R"("targetLabels": [0])",
-        R"("confThresholds": [0.5])"}) {
+        R"("confThresholds": [0.5])"})
     if (changes.find(std::string(d, std::strchr(d, ':'))) == std::string::npos)
       s += (s.size() > 1 ? ", " : "") + std::string(d);
-  }
   return s + "}";
 }
 std::string headA(const std::string& changes = "") { return "\"HEAD_A\": " + head(changes); }
@@ -134,11 +132,9 @@ TEST(DetArgDeathTest, InconsistentOrInvalidHeadsAreFatal) {
        "std::isfinite(vars_[i]) && vars_[i] >= 0 for H, variance 2: inf"},
       {R"("vars": [0.1, 0.1, 0.2, -0.2])",
        "std::isfinite(vars_[i]) && vars_[i] >= 0 for H, variance 3: -0.2"}};
-  for (const auto& row : rows)
-    EXPECT_DEATH(DetArg("H", json(head(row.first))), lit("Check failed: " + row.second));
+  for (const auto& row : rows) EXPECT_DEATH(DetArg("H", json(head(row.first))), failed(row.second));
   const float loc[3] = {};
-  EXPECT_DEATH(DetArg("H", json(head())).decode_box(0, 0, 0, 0, loc, 3),
-               lit("Check failed: locNum == 4 (3 vs. 4)"));
+  EXPECT_DEATH(DetArg("H", json(head())).decode_box(0, 0, 0, 0, loc, 3), failed("locNum == 4 (3 vs. 4)"));
 }
 
 // Prior [0.25, 0.25, 0.75, 0.75], variances that are powers of two, so that flat boxes come out exact.
@@ -170,13 +166,13 @@ TEST(DetectorHandlerDeathTest, ConfigurationAndTensorErrorsAreFatal) {
       {"\"HEAD_X\": " + head(), labels, nms2, "it != mapName2DetType.end() cannot recognize HEAD_X"},
       {headA(), R"("0": ["person", "face"])", "1|0|0|0|0",
        "! (exactOneValue && value.size() != 1) MapLabel2Category/0: "}};
-  for (const auto& r : rows) EXPECT_DEATH(handler(r[0], r[1], r[2]), lit("Check failed: " + r[3]));
+  for (const auto& r : rows) EXPECT_DEATH(handler(r[0], r[1], r[2]), failed(r[3]));
   const std::string lists[] = {"nmsThresholds", "sizeThresholds", "useVoting", "votThreshold"};
   for (const std::string& shortList : lists) {
     std::string cfg = R"({"maxRoisPerCls": [1, 2])";
     for (const std::string& l : lists) cfg += ", \"" + l + "\": " + (l == shortList ? "[0]" : "[0, 0]");
     EXPECT_DEATH(NmsArg(json(cfg + "}"), false),
-                 lit("Check failed: maxRoisPerCls_.size() == " + shortList + "_.size() "));
+                 failed("maxRoisPerCls_.size() == " + shortList + "_.size() "));
   }
   MiSysInit();
   auto h = handler(headA(), R"("0": "person")", "1|0|0|0|0");
@@ -186,13 +182,12 @@ TEST(DetectorHandlerDeathTest, ConfigurationAndTensorErrorsAreFatal) {
       {{{kConfA, conf.blob}, {kLocA, std::make_shared<ResourceBase>(kLocA, "x", "none")}}, "conf and loc"},
       {{{kConfA, conf.blob}, {kLocA, wrong.blob}},
        "loc_shape_required[i] == loc_shape_resource[i] , detType = HEAD_A, shape_id = 3"}};
-  for (const auto& [inout, message] : tensorRows)
-    EXPECT_DEATH(h->proposals(inout), lit("Check failed: " + message));
+  for (const auto& [inout, message] : tensorRows) EXPECT_DEATH(h->proposals(inout), failed(message));
   EXPECT_DEATH(handler(headA(), R"("0": "person")", "1|0|0|0|0", {{2, {kConfA, kLocA}}})
                    ->proposals({{kConfA, conf.blob}, {kLocA, wrong.blob}}),
-               lit("Check failed: mapDetType2Args_.find(detType) != mapDetType2Args_.end()"));
+               failed("mapDetType2Args_.find(detType) != mapDetType2Args_.end()"));
   EXPECT_DEATH(handler(headA(), R"("0": "person")", "1|0|0|0|0", {})->proposals({}),
-               lit("Check failed: not mapDetInfo_.empty()"));
+               failed("not mapDetInfo_.empty()"));
 }
 
 // q passes when q > the 16-bit wrap of trunc(threshold / scale) + zero point. Cell 0 holds the largest
@@ -211,9 +206,8 @@ TEST(DetectorHandlerTest, ThresholdIsTruncatedShiftedAndWrappedTo16Bits) {
                      R"("0": "person")", "9|0.5|0|0|0");
     Tensor16 conf(1, 2, 2, 2, row[1], int64_t(row[2]), 0, kConfA), loc(1, 2, 4, 4, 1.0f, 0, 0, kLocA);
     conf.set({{0, 0, 1, int(row[3])}, {0, 1, 1, int(row[4])}});
-    expect_sboxes(
-        h->proposals({{kConfA, conf.blob}, {kLocA, loc.blob}})[0],  // cell (0, 1): [0.5, 0.25, 1, 0.75]
-        std::to_string((row[4] - row[2]) * row[1]) + " 0.5 0.25 1 0.75");
+    auto props = h->proposals({{kConfA, conf.blob}, {kLocA, loc.blob}});  // cell (0, 1): [0.5, 0.25, 1, 0.75]
+    expect_sboxes(props[0], std::to_string((row[4] - row[2]) * row[1]) + " 0.5 0.25 1 0.75");
   }
 }
 
@@ -306,7 +300,7 @@ TEST(DetectorHandlerTest, SuppressionMatchesOpenCvNmsBoxes) {
   auto h = handler(headA(), R"("0": "person")", "100000|0.45|0|0|0");
   std::mt19937 rng(20240611);
   std::uniform_real_distribution<float> size(0.02f, 0.25f), unit(0.0f, 1.0f);
-  for (int n : {1, 2, 17, 100, 500, 2000}) {
+  for (int n : {1, 2, 17, 100, 500, 2000})
     for (int rep = 0; rep < (n < 500 ? 10 : 3); ++rep) {
       SCOPED_TRACE("n = " + std::to_string(n) + ", rep " + std::to_string(rep));
       std::vector<float> scores;  // distinct, so that no ties need ordering
@@ -317,8 +311,7 @@ TEST(DetectorHandlerTest, SuppressionMatchesOpenCvNmsBoxes) {
       for (float s : scores) {
         float w = size(rng), hgt = size(rng), x = unit(rng) * (1 - w), y = unit(rng) * (1 - hgt);
         boxes.push_back({s, {x, y, x + w, y + hgt}});
-        const BoundBox<float>& b = boxes.back().box;
-        rects.emplace_back(b.xmin(), b.ymin(), b.xmax() - b.xmin(), b.ymax() - b.ymin());
+        rects.emplace_back(x, y, (x + w) - x, (y + hgt) - y);  // in float, as the handler sees them
       }
       std::vector<int> expected, got;
       cv::dnn::NMSBoxes(rects, scores, 0.0f, 0.45f, expected);
@@ -327,7 +320,6 @@ TEST(DetectorHandlerTest, SuppressionMatchesOpenCvNmsBoxes) {
         got.push_back(std::find(scores.begin(), scores.end(), b.score) - scores.begin());
       EXPECT_EQ(got, expected);
     }
-  }
 }
 
 }  // namespace

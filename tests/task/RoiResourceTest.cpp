@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <thread>
 
 #include "task/RoiResource.h"
@@ -26,24 +27,20 @@ TEST(DetectorRoisTest, ReaderSeesWholePushesWhileAWriterFills) {
   std::thread writer([&] {
     for (int i = 0; i < 200; ++i) rois.push({{1, {kA, kB}}});
   });
-  for (size_t i = 0, last = 0, n; i < 200; ++i, last = n) {
-    n = rois.get()[1].size();
-    EXPECT_TRUE(n % 2 == 0 && n >= last) << n << " after " << last;
-  }
+  for (size_t i = 0, last = 0, n; i < 200; ++i, last = n)
+    EXPECT_TRUE((n = rois.get()[1].size()) % 2 == 0 && n >= last) << n << " after " << last;
   writer.join();
   EXPECT_EQ(rois.get()[1].size(), 400u);
 }
 
 TEST(RoiResourcesTest, ProducersMakeNewResourcesOfTheirKindAndCleaningEmptiesThem) {
-  const std::tuple<std::function<std::shared_ptr<ResourceBase>()>, unsigned long long, std::string> rows[] = {
-      {DetectorClassRois::producer(), 8, "RESOURCE_DETECTOR_CLASS_ROIS"},
-      {DetectorPartRois::producer(), 16, "RESOURCE_DETECTOR_PART_ROIS"},
-      {TrackerRois::producer(), 32, "RESOURCE_TRACKER_ROIS"},
-      {MarkedFaceRois::producer(), 64, "RESOURCE_MARKED_FACE_ROIS"}};
-  for (const auto& [produce, id, name] : rows) {
-    auto r = produce();
-    EXPECT_EQ(std::make_pair(r->resId(), r->resName()), std::make_pair(id, name));
-  }
+  std::string got;
+  for (const auto& r : {DetectorClassRois::producer()(), DetectorPartRois::producer()(),
+                        TrackerRois::producer()(), MarkedFaceRois::producer()()})
+    got += std::to_string(r->resId()) + " " + r->resName() + ", ";
+  EXPECT_EQ(got,
+            "8 RESOURCE_DETECTOR_CLASS_ROIS, 16 RESOURCE_DETECTOR_PART_ROIS, 32 RESOURCE_TRACKER_ROIS, "
+            "64 RESOURCE_MARKED_FACE_ROIS, ");
   TrackerRois t;
   t.flag_ = true, t.tag_ = 77, t.box_ = BoundBox<float>(0.1f, 0.2f, 0.3f, 0.4f), t.count_ = 5;
   t.clean_content();
@@ -94,10 +91,8 @@ TEST(MarkedFaceRoiTest, AlignAndAsymmetryDegreesScorePairsAndNoseHeight) {
 
 TEST(MarkedFaceRoisTest, PrintListsFacesAndCleaningReleasesTheirObjects) {
   MarkedFaceRois rois;
-  auto owned = std::make_shared<int>(3);
-  std::weak_ptr<int> watch = owned;
   rois.faces.push_back(face({{0.5f, 0.25f}, {1.0f, 0.125f}}));
-  rois.faces[0].payload = std::move(owned);
+  std::weak_ptr<void> watch = rois.faces[0].payload = std::make_shared<int>(3);
   EXPECT_EQ(rois.print(), "\nMarkedFaceRois size = 1\nfaceRoi: " + rois.faces[0].faceRoi.print(false) +
                               "\nfacePoints: (0.500000, 0.250000)(1.000000, 0.125000)");
   rois.clean_content();
