@@ -141,16 +141,17 @@ TEST(DetArgDeathTest, InconsistentOrInvalidHeadsAreFatal) {
 TEST(DetArgTest, DecodesFlatBoxesAndGivesTheZeroBoxForAnInvertedOne) {
   const std::string vars = R"("vars": [0.5, 0.25, 2, 4])";
   DetArg centre("H", json(head(vars))), corner("H", json(head(vars + R"(, "encodeByCenterSize": [0])")));
-  // Centre (0.5 + 0.5 x 0.5 x 0.5, 0.5 - 0.5 x 0.5 x 0.25), width 0.5 x 1.5, height 0.5 x exp(-4000) = 0.
+  // Centre (0.5 + 0.5 x 1 x 0.5, 0.5 - 0.5 x 0.5 x 0.25), width 0.5 x 1.5 (x2 1.125 clipped to 1), height
+  // 0.5 x exp(-4000) = 0.
   // The inverted box has x2 = 0.75 - 2 < x1. A zero-width prior times an overflowing size factor is not
   // a number: no box either.
-  const float flatCentre[4] = {0.5f, -0.5f, std::log(1.5f) / 2, -1000},
+  const float flatCentre[4] = {1, -0.5f, std::log(1.5f) / 2, -1000},
               flatCorner[4] = {0.25f, 1, -0.125f, -0.0625f}, inverted[4] = {0, 0, -1, 0},
               huge[4] = {0, 0, 1000, 0};
   expect_sboxes({{0, centre.decode_box(0, 0, 0, 0, flatCentre, 4)},
                  {0, corner.decode_box(0, 0, 0, 0, flatCorner, 4)},
                  {0, corner.decode_box(0, 0, 0, 0, inverted, 4)}},
-                "0 0.25 0.4375 1 0.4375, 0 0.375 0.5 0.5 0.5, 0 0 0 0 0");
+                "0 0.375 0.4375 1 0.4375, 0 0.375 0.5 0.5 0.5, 0 0 0 0 0");
   BoundBox<float> box;
   EXPECT_FALSE(DetArg("H", json(head(R"("priorBoxWidthss": [0])"))).try_decode_box(0, 0, 0, 0, huge, &box));
 }
