@@ -14,7 +14,6 @@ TEST(NetworkSampleConfigTest, FaceDetectorAndItsTensorsAreCatalogued) {
   setenv("KAVO_CONFIG", KAVO_SOURCE_DIR "/config/kavo.json", 1);
   GlobalPathCfg::set(0, KAVO_SOURCE_DIR);
   auto detail = singleton_NetworkDetail();
-  EXPECT_EQ(detail, singleton_NetworkDetail());
   auto resources = singleton_EnumStore()->get("RESOURCE");
   auto net =
       detail->network_get(singleton_EnumStore()->get("NETWORK")->convert("NETWORK_DETECTOR", "none"), true);
