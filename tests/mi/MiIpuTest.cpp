@@ -1,7 +1,6 @@
-// Tests of MI_IPU in the platform SDK stand-in: device and firmware, model files (by path and through
-// the read callback), tensor descriptors, the test executors, and the refusals of an invocation. The
-// static information of model files and the copy and checksum executors are tested through the
-// network channel in KavoIpuNetworkTest.
+// Tests of MI_IPU in the platform SDK stand-in: device, model files, tensor descriptors and the
+// refusals of an invocation. Static model information, missing firmware, the read callback and the
+// copy and checksum executors are tested through the network channel in KavoIpuNetworkTest.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -39,20 +38,6 @@ MI_S32 create_chn_on(const std::string& bytes, MI_IPU_CHN* chn) {
   return ret;
 }
 
-// Reads from a byte string and counts the bytes handed out.
-struct CountingSource {
-  std::string bytes;
-  MI_U32 delivered = 0;
-};
-
-MI_S32 read_counting(void* dst, MI_U32 offset, MI_U32 size, void* ctx) {
-  auto* src = static_cast<CountingSource*>(ctx);
-  if (offset + static_cast<uint64_t>(size) > src->bytes.size()) return -1;
-  std::memcpy(dst, src->bytes.data() + offset, size);
-  src->delivered += size;
-  return 0;
-}
-
 class MiIpuTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,26 +73,17 @@ TEST_F(MiIpuTest, DeviceNeedsItsFirmwareAndExistsOnce) {
   MI_IPU_CHN chn = 0;
   EXPECT_EQ(create_chn(firmware_, &chn), MI_ERR_IPU_NOTREADY);
   MI_IPU_DevAttr_t attr = dev_attr(0x10000);
-  EXPECT_EQ(MI_IPU_CreateDevice(&attr, nullptr, nullptr, "/nonexistent/IPU_FirmWare"), MI_ERR_IPU_UNEXIST);
   MI_IPU_DevAttr_t zero = dev_attr(0);
   EXPECT_EQ(MI_IPU_CreateDevice(&zero, nullptr, nullptr, firmware_.c_str()), MI_ERR_IPU_ILLEGAL_PARAM);
   EXPECT_EQ(MI_IPU_CreateDevice(&attr, nullptr, nullptr, firmware_.c_str()), MI_SUCCESS);
   EXPECT_EQ(MI_IPU_CreateDevice(&attr, nullptr, nullptr, firmware_.c_str()), MI_ERR_IPU_EXIST);
 }
 
-TEST_F(MiIpuTest, ChannelReadsTheWholeModelThroughTheCallbackAndDescribesItsTensors) {
+TEST_F(MiIpuTest, ChannelDescribesItsTensors) {
   nlohmann::json padded = ipu_tensor("conf", 2, {1, 3, 5});
   padded["innerMostStride"] = 16;
-  CountingSource src;
-  src.bytes = ipu_model_bytes({{"variableBufferSize", 4096},
-                               {"inputs", {ipu_tensor("image", 1, {1, 720, 1280, 3})}},
-                               {"outputs", {padded, ipu_tensor("f", 5, {2, 7})}},
-                               {"executor", "zeros"}},
-                              std::string(1000, 'p'));
-  MI_IPU_ChnAttr_t attr{0, 0};
-  MI_IPU_CHN chn = 0;
-  ASSERT_EQ(MI_IPU_CreateCHN(&chn, &attr, read_counting, &src), MI_SUCCESS);
-  EXPECT_EQ(src.delivered, src.bytes.size());
+  MI_IPU_CHN chn = open("zeros", nlohmann::json::array({ipu_tensor("image", 1, {1, 720, 1280, 3})}),
+                        {padded, ipu_tensor("f", 5, {2, 7})});
   MI_IPU_InOutDesc_t desc{};
   ASSERT_EQ(MI_IPU_GetInOutTensorDesc(chn, &desc), MI_SUCCESS);
   ASSERT_EQ(desc.u32OutputTensorCount, 2u);
