@@ -6,12 +6,10 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "mi/MiIpuModel.h"
 #include "mi/MiTestUtil.h"
 #include "mi_ipu.h"
-#include "mi_test.h"
 
 namespace {
 

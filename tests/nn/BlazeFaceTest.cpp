@@ -4,10 +4,8 @@
 // the models' own decoding puts it. Own executable: the device and the configuration are process-wide.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 

@@ -30,7 +30,7 @@ const char* kMain = R"({
 // NETWORK_B is described but not enabled; NETWORK and NETWORKX are enabled but not described.
 const char* kNetworks = R"({
   "NETWORK_A": { "netName": "netA", "resZone": "zoneA", "compCore": "COMPCORE_IPU1",
-    "netDescriptions": ["a.json", "/abs/b.kavo"], "maxRoiNum": 4,
+    "netDescriptions": ["a.json", "/abs/b.kavo"],
     "resUnionInput": ["RESOURCE_IN"], "resUnionOutput": ["RESOURCE_OUT", "RESOURCE_AUX"] },
   "NETWORK_B": { "netName": "netB" },
   "RESOURCE_IN": { "zone": "zoneA", "name": "in", "shape": [1, 2, 3], "managed": "library" },
@@ -75,7 +75,6 @@ TEST(NetworkDetailTest, LoaderDescribesEnabledNetworksWithRootedModelsAndCopiedP
   auto detail = produce_NetworkDetail(singleton_ParamCfg());
   const unsigned long long a = id_of("NETWORK", "NETWORK_A", "none");
   EXPECT_EQ(detail->network_list(), std::unordered_set<unsigned long long>{a});
-  EXPECT_EQ(detail->network_get(id_of("NETWORK", "NETWORK_B", "none"), false), nullptr);
   auto d = detail->network_get(a, true);
   EXPECT_EQ(d->netName, "netA");
   EXPECT_EQ(d->compCore, id_of("COMPCORE", "COMPCORE_IPU1", "none"));
@@ -84,7 +83,6 @@ TEST(NetworkDetailTest, LoaderDescribesEnabledNetworksWithRootedModelsAndCopiedP
   EXPECT_EQ(d->resUnionInput, id_of("RESOURCE", "RESOURCE_IN", "zoneA"));
   EXPECT_EQ(d->resUnionOutput,
             id_of("RESOURCE", "RESOURCE_OUT", "zoneA") | id_of("RESOURCE", "RESOURCE_AUX", "zoneA"));
-  EXPECT_EQ(d->cfg->select_single<int>("maxRoiNum", true, 0), 4);
   // Every enabled name beginning with NETWORK got its priority, described or not.
   EXPECT_EQ(d->cfg->underlying()->select_single<int>("NETWORKX/forwardPriority", true, 0), 2);
   EXPECT_EQ(d->cfg->underlying()->select_single<int>("NETWORK/forwardPriority", true, 0), 1);

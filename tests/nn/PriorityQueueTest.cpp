@@ -22,10 +22,8 @@ struct Recorder {
   void admit(const std::shared_ptr<PriorityQueue>& q, int priority) {
     auto ticket = q->request(priority);
     if (++holders > 1) overlap = true;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      order.push_back(priority);
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    order.push_back(priority);
     --holders;
   }
 };
@@ -49,8 +47,7 @@ TEST(PriorityQueueTest, HeldCoreAdmitsWaitersBySmallestPriorityThenTies) {
     std::map<int, int> arrived;
     for (int p : row.arrivals) {
       threads.emplace_back([&rec, q, p] { rec.admit(q, p); });
-      while (q->waiting(p) != arrived[p] + 1) std::this_thread::yield();
-      ++arrived[p];
+      for (++arrived[p]; q->waiting(p) != arrived[p];) std::this_thread::yield();
     }
     held.reset();
     for (auto& t : threads) t.join();
