@@ -158,8 +158,7 @@ TEST_F(MiIpuTest, InvokeRefusesBadTensorsWithoutTouchingTheOutputs) {
   }
   EXPECT_EQ(output.data()[0], 0x55);
   EXPECT_EQ(small.data()[0], 0x55);
-  MI_IPU_TensorVector_t in = vec(1, input.phy());
-  MI_IPU_TensorVector_t out = vec(1, output.phy());
+  MI_IPU_TensorVector_t in = vec(1, input.phy()), out = vec(1, output.phy());
   EXPECT_EQ(MI_IPU_Invoke(chn + 1000, &in, &out), MI_ERR_IPU_UNEXIST);
   EXPECT_EQ(MI_IPU_Invoke(chn, &in, &out), MI_SUCCESS);
   EXPECT_EQ(output.data()[0], 9);

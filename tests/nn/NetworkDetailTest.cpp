@@ -123,6 +123,8 @@ TEST(NetworkDetailDeathTest, LookupAndConfigurationFailuresAreFatal) {
         unmanaged->select_multi_local(std::string("RESOURCE_AUX-1/") + key, false, {}), false);
   }
   EXPECT_DEATH(NetworkDetail{unmanaged}, "Check failed: it != mapName2Enum.end\\(\\) nobody");
+  EXPECT_DEATH(NetworkDetail{json(R"({"networkEnabled": ["NETWORK_B"]})")},
+               "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) NETWORK_B/netName: ");
   NetworkDetail detail(networks());
   EXPECT_DEATH(detail.network_get(id_of("NETWORK", "NETWORK_B", "none"), true),
                "Check failed: not \\(failCheck and not ptr\\) NETWORK_B may be not enabled");
