@@ -70,8 +70,7 @@ TEST_F(MiIpuTest, DeviceNeedsItsFirmwareAndExistsOnce) {
   EXPECT_EQ(MI_IPU_DestroyDevice(), MI_ERR_IPU_UNEXIST);
   MI_IPU_CHN chn = 0;
   EXPECT_EQ(create_chn(firmware_, &chn), MI_ERR_IPU_NOTREADY);
-  MI_IPU_DevAttr_t attr = dev_attr(0x10000);
-  MI_IPU_DevAttr_t zero = dev_attr(0);
+  MI_IPU_DevAttr_t attr = dev_attr(0x10000), zero = dev_attr(0);
   EXPECT_EQ(MI_IPU_CreateDevice(&zero, nullptr, nullptr, firmware_.c_str()), MI_ERR_IPU_ILLEGAL_PARAM);
   EXPECT_EQ(MI_IPU_CreateDevice(&attr, nullptr, nullptr, firmware_.c_str()), MI_SUCCESS);
   EXPECT_EQ(MI_IPU_CreateDevice(&attr, nullptr, nullptr, firmware_.c_str()), MI_ERR_IPU_EXIST);

@@ -68,7 +68,6 @@ TEST(KavoIpuInitDeathTest, DeviceGetsTheLargestVariableBufferOr1MiBAndStartUpFai
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // every start-up in a fresh process
   const std::string small = write_model("small", "zeros", 0x3000);
   const std::string large = write_model("large", "zeros", 0x5000);
-  const std::string zero = write_model("zero", "zeros", 0);
   const std::string sealed = temp_path("sealed");
   write_bytes(sealed, kavo_sym_encrypt(ipu_model_bytes({{"variableBufferSize", 0x7000}}), 3));
   const std::string missing = ::testing::TempDir() + "kavo_ipu_no_such_file";  // the same in the child
@@ -79,7 +78,7 @@ TEST(KavoIpuInitDeathTest, DeviceGetsTheLargestVariableBufferOr1MiBAndStartUpFai
     std::string message;  // a start-up that fails aborts, one that succeeds exits with 0 here
   } rows[] = {
       {firmware(), {small, sealed, large}, size + "0x5000\n"},
-      {firmware(), {zero, sealed}, size + "0x100000\n"},
+      {firmware(), {write_model("zero", "zeros", 0), sealed}, size + "0x100000\n"},
       {firmware(), {}, size + "0x100000\n"},
       {firmware(),
        {missing},
@@ -127,9 +126,7 @@ TEST_F(KavoIpuNetworkTest, RunsOnTheBufferCopiesTheDescriptorsName) {
     std::memset(mem.second[0].pVirAddr[0], 'z', 6);
     net.run(&in, 1, &out, 1);
     EXPECT_EQ(std::string(static_cast<char*>(out.pVirAddr), 6), "abcdef");
-    if (n > 1) {
-      EXPECT_EQ(std::string(static_cast<char*>(mem.second[0].pVirAddr[0]), 6), "zzzzzz");
-    }
+    EXPECT_EQ(std::string(static_cast<char*>(mem.second[0].pVirAddr[0]), 6), n > 1 ? "zzzzzz" : "abcdef");
   }
 }
 
@@ -167,8 +164,9 @@ TEST_F(KavoIpuNetworkTest, ParsesAFrameRecordIntoAMappedNv12Tensor) {
 TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
   const std::string file =
       write_model("misuse", "zeros", 4096, {ipu_tensor("a", 0, {4}), ipu_tensor("b", 0, {4})});
-  const std::string sealed = temp_path("sealed_7");
-  write_bytes(sealed, kavo_sym_encrypt(read_bytes(file), 7));
+  const std::string sealed = temp_path("sealed_7"), cut = temp_path("sealed_cut"), bytes = read_bytes(file);
+  write_bytes(sealed, kavo_sym_encrypt(bytes, 7));
+  write_bytes(cut, kavo_sym_encrypt(bytes.substr(0, bytes.size() - 1), 7));  // its header runs past the end
   nlohmann::json nv12 = ipu_tensor("image", 1, {1, 720, 1280, 3});
   nv12["alignedBufSize"] = 1382400;  // exactly 720 x 1280 x 3 / 2: accepted and rounded to 338 pages
   KavoIpuNetwork exact(model_cfg(write_model("nv12", "zeros", 4096, nlohmann::json::array({nv12})), 1), -1);
@@ -192,6 +190,9 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
       {[&] { KavoIpuNetwork(model_cfg(sealed, 1), 8); },  // the wrong key gives no model
        "Check failed: s32Ret == MI_SUCCESS Create Model failed: " + sealed +
            ", model name: NET, ret=0xa0054008"},
+      {[&] { KavoIpuNetwork(model_cfg(cut, 1), 7); },
+       "Check failed: s32Ret == MI_SUCCESS Create Model failed: " + cut +
+           ", model name: NET, ret=0xa0054005"},
       {[&] { KavoIpuNetwork(model_cfg(padded, 1), -1); },
        "Check failed: sBlob.u32AlignedBufSize == height \\* width \\* 3 / 2 image required must be aligned."},
       {[] { KAVO_IPU_GetDataTypeSize(MI_IPU_FORMAT_ARGB8888); }, "Unknown Data Type: 7"},
