@@ -1,13 +1,11 @@
-// End to end on the emulated NPU: the BlazeFace detector, compiled from its ONNX file and recipe,
-// runs through a model channel on an NV12 picture in platform memory; the bundled detector
-// configuration decodes its INT16 heads and finds the astronaut's face where the model's own
-// decoding puts it. Own executable: the device and the configuration are process-wide.
+// End to end on the emulated NPU: the BlazeFace detectors, as the model compiler built them from
+// their ONNX files and recipes, run through a model channel on an NV12 picture in platform memory;
+// the bundled detector configuration decodes their INT16 heads and finds the astronaut's face where
+// the models' own decoding puts it. Own executable: the device and the configuration are process-wide.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -21,15 +19,6 @@
 namespace {
 
 const bool kPrivateArena = use_private_arena("BlazeFaceTest");
-
-// The compiled model `name` as the model compiler writes it: recipe header, ONNX payload.
-std::string compile_blazeface(const std::string& name) {
-  const std::string dir = KAVO_SOURCE_DIR "/data/models/";
-  const std::string path = ::testing::TempDir() + name + "_" + std::to_string(getpid()) + ".kavo";
-  write_bytes(path, ipu_model_bytes(nlohmann::json::parse(read_bytes(dir + name + ".recipe.json")),
-                                    read_bytes(dir + name + ".onnx")));
-  return path;
-}
 
 // A BGR picture as NV12 rows of `w` bytes: the luma plane, then interleaved U, V at half height.
 void to_nv12(const cv::Mat& bgr, uint8_t* out) {
@@ -52,21 +41,18 @@ TEST(BlazeFaceTest, CompiledDetectorsFindTheAstronautsFaceThroughTheDetectorHand
   write_bytes(firmware, "fw");
   // The models' own decoding of the 512 x 512 picture (short range, full range).
   struct Row {
-    const char* model;
+    const char* model;  // built from blazeface_front_128 and blazeface_back_256
     int size;
     BoundBox<float> face;
     float score;
   } rows[] = {
-      {"blazeface_front_128", 128, BoundBox<float>(177.8f / 512, 80.7f / 512, 272.2f / 512, 175.1f / 512),
-       0.92f},
-      {"blazeface_back_256", 256, BoundBox<float>(173.5f / 512, 74.8f / 512, 277.0f / 512, 178.3f / 512),
-       0.88f},
+      {"blazeface_128", 128, BoundBox<float>(177.8f / 512, 80.7f / 512, 272.2f / 512, 175.1f / 512), 0.92f},
+      {"blazeface_256", 256, BoundBox<float>(173.5f / 512, 74.8f / 512, 277.0f / 512, 178.3f / 512), 0.88f},
   };
-  const std::vector<std::string> models = {compile_blazeface(rows[0].model),
-                                           compile_blazeface(rows[1].model)};
+  const std::vector<std::string> models = {KAVO_BUILT_MODELS "blazeface_128.kavo",
+                                           KAVO_BUILT_MODELS "blazeface_256.kavo"};
   KAVO_IPU_Init(firmware, models);
   const cv::Mat picture = cv::imread(KAVO_SOURCE_DIR "/data/astronaut.jpg");
-  ASSERT_EQ(picture.cols, 512);
   DetectorHandler handler(std::make_shared<ParamCfg>(singleton_ParamCfg(), "DetectorBlazeFace/"),
                           {{"HEAD_BLAZEFACE_16", 16}, {"HEAD_BLAZEFACE_8", 8}}, {{16, {1, 2}}, {8, {4, 8}}});
   for (size_t r = 0; r < 2; ++r) {
