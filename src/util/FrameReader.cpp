@@ -281,13 +281,14 @@ std::shared_ptr<Buffer> FrameReaderHisi::read_from_video(const std::shared_ptr<R
   }
 }
 
+int latency_severity(float latencyMs, int buffers) {
+  const float budget = (buffers - 1) * 33.333332f;
+  return latencyMs > 0.8f * budget ? 2 : latencyMs > 0.5f * budget ? 1 : 0;
+}
+
 bool FrameReaderHisi::check_latency(unsigned long long pts) {
-  static const float budget =
-      (singleton_ParamCfg()->select_single<int>("FrameReaderHisi/CameraFrameBuffer", false, 0) - 1) *
-      33.333332f;
   static const int buffers =
       singleton_ParamCfg()->select_single<int>("FrameReaderHisi/CameraFrameBuffer", false, 0);
-  static const float error = 0.8f * budget, warning = 0.5f * budget;
   MI_U64 pts_after_copy = 0;
   CHECK(MI_SYS_GetCurPts(0, &pts_after_copy) == 0);
   if (!(pts_after_copy > pts)) {
@@ -296,10 +297,11 @@ bool FrameReaderHisi::check_latency(unsigned long long pts) {
     return false;
   }
   const float latency = static_cast<float>(pts_after_copy - pts) * 0.001f;
-  if (latency > error)
+  const int severity = latency_severity(latency, buffers);
+  if (severity == 2)
     LOG(ERROR) << "Frame Recv & Copy Latency too large: " << latency
                << " ms, while camera frame buffer only has " << buffers;
-  else if (latency > warning)
+  else if (severity == 1)
     LOG(WARNING) << "Frame Recv & Copy Latency maybe large: " << latency
                  << " ms, while camera frame buffer only has " << buffers;
   if (showDetail_) LOG(INFO) << "Frame Recv & Copy Latency: " << latency << " ms.";

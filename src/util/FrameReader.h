@@ -142,6 +142,10 @@ class FrameReader {
   std::atomic<bool> copy_;
 };
 
+// How late a camera frame is: with `buffers` camera frame buffers the budget is (buffers - 1) x
+// 33.333332 ms; 2 (ERROR) beyond 0.8 of it, 1 (WARNING) beyond half of it, else 0.
+int latency_severity(float latencyMs, int buffers);
+
 // Why the frame reader dropped a received frame.
 enum class FrameReaderDrop : int {
   kRecords,    // records too short, or breaking the frame rules
