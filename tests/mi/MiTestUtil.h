@@ -11,23 +11,27 @@
 
 #include "mi_sys.h"
 
-// Points the stand-in at an arena file of its own for this executable, so test executables never
-// share allocation state: KAVO_PHYS_ARENA + "." + name when the environment names an arena (each
-// user of the machine gives itself one), else /dev/shm/kavo_phys_<name>.<uid>. Call from a
-// namespace-scope initialiser, before any SDK call.
+// Points the stand-in at an arena file of its own for this test process (ctest runs the tests of one
+// executable in parallel processes, which must not see each other's blocks): KAVO_PHYS_ARENA + "." +
+// name + "." + pid when the environment names an arena, else /dev/shm/kavo_phys_<name>.<uid>.<pid>.
+// The file is removed when the process exits. Call from a namespace-scope initialiser, before any
+// SDK call.
 inline bool use_private_arena(const char* name, const char* size = "64M") {
-  const std::string suffix = std::string(".") + name;
+  const std::string tag = std::string(".") + name + ".";
   const char* env = getenv("KAVO_PHYS_ARENA");
   std::string path = env != nullptr ? env : "";
-  // Death tests re-run the executable with the environment already pointed here.
-  if (path.empty()) {
-    path = std::string("/dev/shm/kavo_phys_") + name + "." + std::to_string(getuid());
-  } else if (path.size() < suffix.size() ||
-             path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    path += suffix;
-  }
+  // Death tests that re-run the executable inherit the arena of the test that started them.
+  if (path.find(tag) != std::string::npos) return true;
+  if (path.empty()) path = std::string("/dev/shm/kavo_phys_") + name + "." + std::to_string(getuid());
+  path += (env != nullptr ? tag : std::string(".")) + std::to_string(getpid());
   setenv("KAVO_PHYS_ARENA", path.c_str(), 1);
   setenv("KAVO_PHYS_SIZE", size, 1);
+  static const pid_t owner = getpid();
+  static std::string arena;
+  arena = path;
+  atexit([] {
+    if (getpid() == owner) unlink(arena.c_str());
+  });
   return true;
 }
 
