@@ -50,7 +50,7 @@ TEST(SenderReceiverTest, EveryFrameArrivesInEachModeOverEachTransport) {
       SCOPED_TRACE(mode + " over " + transport);
       const std::string a = addr(mode + transport), how = " --mode " + mode + " --transport " + transport;
       Process r = receiver(a, how + " --count 1000 --idle 10");
-      Process s(sender(a, how + " --count 1000 --fps 0 --ring 1000 --quiet"));
+      Process s(sender(a, how + " --count 1000 --fps 1000 --hold 3000 --ring 1000 --quiet"));
       EXPECT_EQ(s.finish(), 0) << s.output;
       EXPECT_EQ(r.finish(), 0) << r.output;
       EXPECT_NE(r.output.find("received 1000 frames, lost 0, checksum mismatches 0"), std::string::npos)

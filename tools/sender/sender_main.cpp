@@ -46,13 +46,15 @@ const char* kUsage = R"(usage: kavo_sender [options]
   --loop                 start a file, folder or video source again at its end
   --no-wait              (zmq) do not wait for a subscriber before the first frame
   --delay MS             pause before the first frame (nn: 500, zmq: 0)
+  --hold MS              camera mode: keep the frame buffers this long after the last frame, for a
+                         receiver still reading them in place (1000)
   --quiet                no line per frame
 )";
 
 struct Options {
   bool camera = true, zmq = true, bind = true, loop = false, wait = true, quiet = false, jpeg = false;
   std::string addr, source = "synthetic:data/astronaut.jpg";
-  int width = 1920, height = 1080, smallWidth = 640, smallHeight = 360, ring = 4, delayMs = -1;
+  int width = 1920, height = 1080, smallWidth = 640, smallHeight = 360, ring = 4, delayMs = -1, holdMs = 1000;
   double fps = 30;
   long long count = 0;
 };
@@ -106,6 +108,8 @@ Options parse(int argc, char** argv) {
       o.wait = false;
     } else if (a == "--delay") {
       o.delayMs = std::stoi(value());
+    } else if (a == "--hold") {
+      o.holdMs = std::stoi(value());
     } else if (a == "--quiet") {
       o.quiet = true;
     } else {
@@ -374,6 +378,8 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("sent %lld frames in %.2f s (%.1f frames/s)\n", seq, seconds, seq / std::max(seconds, 1e-9));
     std::fflush(stdout);
+    // A camera process keeps its buffers while the receiver may still read the last frames in place.
+    if (o.camera && !gStop) std::this_thread::sleep_for(std::chrono::milliseconds(o.holdMs));
   } catch (const std::exception& e) {
     std::cerr << "kavo_sender: " << e.what() << "\n";
     return 1;
