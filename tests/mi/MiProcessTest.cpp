@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "mi/MiTestUtil.h"
 #include "mi_sys.h"
 #include "mi_test.h"
@@ -106,6 +108,41 @@ TEST(MiProcessTest, ProcessDyingInsideTheArenaLockLeavesTheArenaWhole) {
   MI_PHY mine = 0;
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, kBig, &mine), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MMA_Free(0, mine), MI_SUCCESS);
+}
+
+// A block that another process maps stays while that mapping lives, through its owner's free and
+// its owner's death, so that a dying sender never pulls pixels from under a reader.
+TEST(MiProcessTest, AMappedBlockStaysUntilItsLastMapperUnmaps) {
+  for (const bool ownerDies : {false, true}) {
+    SCOPED_TRACE(ownerDies ? "owner dies" : "block freed");
+    Child child([](int fd) {
+      MI_PHY phy = 0;
+      void* vir = nullptr;
+      if (MI_SYS_MMA_Alloc(0, nullptr, 4096, &phy) != MI_SUCCESS ||
+          MI_SYS_Mmap(phy, 4096, &vir, 1) != MI_SUCCESS)
+        return false;
+      std::memset(vir, 0xAB, 4096);
+      return write(fd, &phy, sizeof(phy)) == sizeof(phy);
+    });
+    MI_PHY phy = 0;
+    ASSERT_TRUE(child.read_report(&phy, sizeof(phy)));
+    void* vir = nullptr;
+    ASSERT_EQ(MI_SYS_Mmap(phy, 4096, &vir, 1), MI_SUCCESS);
+    if (ownerDies) {
+      child.kill_and_wait();
+      ASSERT_EQ(MI_TEST_ReclaimDeadOwners(nullptr), MI_SUCCESS);
+    } else {
+      ASSERT_EQ(MI_SYS_MMA_Free(0, phy), MI_SUCCESS);
+    }
+    EXPECT_EQ(static_cast<unsigned char*>(vir)[4095], 0xAB);
+    void* again = nullptr;
+    EXPECT_NE(MI_SYS_Mmap(phy, 4096, &again, 1), MI_SUCCESS);  // gone for everyone else
+    MI_TEST_ArenaInfo_t before{}, after{};
+    ASSERT_EQ(MI_TEST_GetArenaInfo(&before), MI_SUCCESS);
+    ASSERT_EQ(MI_SYS_Munmap(vir, 4096), MI_SUCCESS);
+    ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
+    EXPECT_EQ(after.u64UsedBytes + 4096, before.u64UsedBytes);  // released with the last mapping
+  }
 }
 
 }  // namespace

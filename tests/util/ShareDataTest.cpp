@@ -26,7 +26,7 @@ void use_format(const char* format) {
 std::deque<signed char> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 }  // namespace
 
-TEST(ShareDataTest, DecodeSplitsTheCameraEnvelopeAndRejectsBadLengths) {
+TEST(ShareDataTest, DecodeSplitsTheCameraEnvelopeAndRejectsBadLengthsAndAddresses) {
   const std::string good = camera(0, std::string(300, 'r'), "xy");
   struct Row {
     const char* name;
@@ -51,6 +51,7 @@ TEST(ShareDataTest, DecodeSplitsTheCameraEnvelopeAndRejectsBadLengths) {
       EXPECT_TRUE(result.second.first->empty() && result.second.second->empty());
     }
   }
+  EXPECT_THROW(NNSubscriber({"nosuch://x", true, "bad"}), std::runtime_error);
   auto b = bytes(good);
   const auto result = ShareDataReader::decode(b);
   EXPECT_EQ(*result.second.first, std::string(300, 'r'));
