@@ -35,7 +35,7 @@ const char* kUsage = R"(usage: kavo_sender [options]
   --transport zmq|nn     ZeroMQ or nanomsg PUB socket (zmq)
   --addr ADDR            socket address (ipc:///tmp/kavo_camera, or ipc:///tmp/kavo_video in video mode)
   --connect              connect to ADDR instead of binding it
-  --source SPEC          a JPEG/PNG file, a folder of them, a video file or /dev/videoN, or
+  --source SOURCE        a JPEG/PNG file, a folder of them, a video file or /dev/videoN, or
                          synthetic[:PHOTO] (synthetic:data/astronaut.jpg)
   --size WxH             large frame (1920x1080)
   --small WxH            small frame in camera mode, 0x0 for none (640x360)
