@@ -10,6 +10,7 @@ packages=(
   libturbojpeg0-dev
   libzmq3-dev cppzmq-dev
   libnanomsg-dev
+  libsodium-dev
   nlohmann-json3-dev
   libyuv-dev
   libgtest-dev libgmock-dev

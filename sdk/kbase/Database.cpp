@@ -129,9 +129,12 @@ bool DatabaseJsonMem::load(const std::string& path, bool encrypt, int keyId) {
     error_ = path + ": cannot read the file";
     return false;
   }
-  std::string text = encrypt ? kavo_sym_decrypt(*contents, keyId, 0) : *contents;
-  if (encrypt && text.empty() && !contents->empty()) {
-    error_ = path + ": cannot decrypt the file";
+  std::string text;
+  std::string why;
+  if (!encrypt) {
+    text = *contents;
+  } else if (!kavo_sym_open(*contents, keyId, &text, &why)) {
+    error_ = path + ": cannot decrypt with " + why;
     return false;
   }
   if (!load_text(text)) {
@@ -176,7 +179,8 @@ std::vector<std::string> DatabaseJsonMem::select_multi_local(const std::string& 
   return it->second.values;
 }
 
-void DatabaseJsonMem::store_multi_local(const std::string& key, const std::vector<std::string>& values, bool) {
+void DatabaseJsonMem::store_multi_local(const std::string& key, const std::vector<std::string>& values,
+                                        bool) {
   std::string full = strip_slashes(key);
   // Create the parents, registering each level with its own parent.
   std::string parent;

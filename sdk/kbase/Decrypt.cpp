@@ -1,57 +1,131 @@
 #include "kbase/Decrypt.h"
 
 #include <glog/logging.h>
+#include <sodium.h>
 
+#include <algorithm>
 #include <cstdint>
 
+#include "kbase/Keyring.h"
+
 namespace {
-constexpr char kMagic[] = "KAVOENC1";
-constexpr size_t kMagicSize = sizeof(kMagic) - 1;
 
-// splitmix64: a cheap, well-mixed keystream seeded by the key id.
-class KeyStream {
- public:
-  explicit KeyStream(int keyId) : state_(0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(static_cast<uint32_t>(keyId))) {}
-  uint8_t next() {
-    if (left_ == 0) {
-      uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-      word_ = z ^ (z >> 31);
-      left_ = 8;
-    }
-    uint8_t b = static_cast<uint8_t>(word_);
-    word_ >>= 8;
-    --left_;
-    return b;
-  }
+constexpr char kMagic[] = "KAVOSEAL";
+constexpr size_t kMagicBytes = sizeof(kMagic) - 1;
+constexpr unsigned char kVersion = 1;
+constexpr size_t kVersionAt = kMagicBytes;
+constexpr size_t kKeyIdAt = kVersionAt + 1;
+constexpr size_t kNonceAt = kKeyIdAt + 4;
+constexpr size_t kHeaderBytes = kNonceAt + crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
+constexpr size_t kTagBytes = crypto_aead_xchacha20poly1305_ietf_ABYTES;
+static_assert(kHeaderBytes == 37 && kTagBytes == 16, "the layout documented in Decrypt.h");
 
- private:
-  uint64_t state_;
-  uint64_t word_ = 0;
-  int left_ = 0;
-};
+const unsigned char* bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+unsigned char* bytes(std::string* s) { return reinterpret_cast<unsigned char*>(&(*s)[0]); }
 
-std::string apply(const char* data, size_t size, int keyId) {
-  std::string out(data, size);
-  KeyStream ks(keyId);
-  for (char& c : out) c = static_cast<char>(static_cast<uint8_t>(c) ^ ks.next());
-  return out;
+uint32_t get_le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+  return v;
 }
+
+bool sodium_ready() {
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
+// Fetches the key after the checks that need none; the caller wipes it.
+bool fetch_key(int keyId, KeyringKey* key, std::string* error) {
+  if (keyId < 0) {
+    *error = "key ids are not negative";
+    return false;
+  }
+  if (!sodium_ready()) {
+    *error = "libsodium cannot start";
+    return false;
+  }
+  return keyring_find(keyId, key, error);
+}
+
+bool failed(int keyId, const std::string& why, std::string* error) {
+  *error = "key id " + std::to_string(keyId) + ": " + why;
+  return false;
+}
+
 }  // namespace
 
+bool kavo_sym_open(const std::string& data, int keyId, std::string* out, std::string* error) {
+  const size_t head = std::min(data.size(), kMagicBytes);
+  if (data.empty() || data.compare(0, head, kMagic, head) != 0) {
+    return failed(keyId, "not a sealed file (no \"KAVOSEAL\" magic)", error);
+  }
+  if (data.size() < kHeaderBytes + kTagBytes) {
+    return failed(keyId,
+                  "truncated sealed file: " + std::to_string(data.size()) + " bytes, at least " +
+                      std::to_string(kHeaderBytes + kTagBytes) + " expected",
+                  error);
+  }
+  const unsigned version = static_cast<unsigned char>(data[kVersionAt]);
+  if (version != kVersion) {
+    return failed(keyId, "unknown sealed format version " + std::to_string(version), error);
+  }
+  const uint32_t sealedId = get_le32(data, kKeyIdAt);
+  if (keyId < 0 || sealedId != static_cast<uint32_t>(keyId)) {
+    return failed(keyId, "the file is sealed with key id " + std::to_string(sealedId), error);
+  }
+  KeyringKey key;
+  std::string why;
+  if (!fetch_key(keyId, &key, &why)) return failed(keyId, why, error);
+  std::string plain(data.size() - kHeaderBytes - kTagBytes, '\0');
+  unsigned long long plainBytes = 0;
+  const int ret = crypto_aead_xchacha20poly1305_ietf_decrypt(
+      bytes(&plain), &plainBytes, nullptr, bytes(data) + kHeaderBytes, data.size() - kHeaderBytes,
+      bytes(data), kHeaderBytes, bytes(data) + kNonceAt, key.data());
+  sodium_memzero(key.data(), key.size());
+  if (ret != 0) {
+    return failed(keyId, "authentication failed: another key, or the file was changed or cut", error);
+  }
+  *out = std::move(plain);
+  return true;
+}
+
+bool kavo_sym_seal(const std::string& data, int keyId, std::string* out, std::string* error) {
+  KeyringKey key;
+  std::string why;
+  if (!fetch_key(keyId, &key, &why)) return failed(keyId, why, error);
+  std::string sealed(kHeaderBytes + data.size() + kTagBytes, '\0');
+  sealed.replace(0, kMagicBytes, kMagic, kMagicBytes);
+  sealed[kVersionAt] = static_cast<char>(kVersion);
+  for (int i = 0; i < 4; ++i)
+    sealed[kKeyIdAt + i] = static_cast<char>((static_cast<uint32_t>(keyId) >> (8 * i)) & 0xFF);
+  randombytes_buf(bytes(&sealed) + kNonceAt, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES);
+  unsigned long long sealedBytes = 0;
+  crypto_aead_xchacha20poly1305_ietf_encrypt(bytes(&sealed) + kHeaderBytes, &sealedBytes, bytes(data),
+                                             data.size(), bytes(sealed), kHeaderBytes, nullptr,
+                                             bytes(sealed) + kNonceAt, key.data());
+  sodium_memzero(key.data(), key.size());
+  *out = std::move(sealed);
+  return true;
+}
+
 std::string kavo_sym_decrypt(const std::string& data, int keyId, int flag) {
-  if (flag != 0) {
-    LOG(ERROR) << "kavo_sym_decrypt: unsupported flag " << flag;
+  std::string plain;
+  std::string error;
+  const bool ok = flag == 0 ? kavo_sym_open(data, keyId, &plain, &error)
+                            : failed(keyId, "unsupported flag " + std::to_string(flag), &error);
+  if (!ok) {
+    LOG(ERROR) << "kavo_sym_decrypt: " << error;
     return std::string();
   }
-  if (data.size() < kMagicSize || data.compare(0, kMagicSize, kMagic) != 0) {
-    LOG(ERROR) << "kavo_sym_decrypt: the data is not encrypted (" << data.size() << " bytes)";
-    return std::string();
-  }
-  return apply(data.data() + kMagicSize, data.size() - kMagicSize, keyId);
+  return plain;
 }
 
 std::string kavo_sym_encrypt(const std::string& data, int keyId) {
-  return std::string(kMagic, kMagicSize) + apply(data.data(), data.size(), keyId);
+  std::string sealed;
+  std::string error;
+  if (!kavo_sym_seal(data, keyId, &sealed, &error)) {
+    LOG(ERROR) << "kavo_sym_encrypt: " << error;
+    return std::string();
+  }
+  return sealed;
 }

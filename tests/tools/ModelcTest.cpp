@@ -1,14 +1,19 @@
 // The model compiler: compiled files are what the IPU stand-in reads (the same bytes as the test
-// writer makes), sealed ones open only with their key, and bad arguments fail with a status.
+// writer makes), sealed ones open only with their key, generated keys make keyrings, and bad
+// arguments fail with a status.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "kbase/Decrypt.h"
 #include "mi/MiIpuModel.h"
+#include "testing/TestKeyring.h"
 
 namespace {
+
+const std::string kKeyring = use_test_keyring();  // the tool inherits KAVO_KEYRING
 
 int modelc(const std::string& args) {
   int status = std::system((std::string(KAVO_MODELC) + " " + args + " 2>/dev/null").c_str());
@@ -24,12 +29,28 @@ TEST(ModelcTest, CompilesTheBundledModelAndSealsFiles) {
   EXPECT_EQ(compiled, ipu_model_bytes(nlohmann::json::parse(read_bytes(recipe)), read_bytes(onnx)));
   EXPECT_EQ(read_bytes(KAVO_BUILT_MODEL), compiled);
 
-  ASSERT_EQ(modelc("seal " + out + " " + out + ".sealed 7"), 0);
+  ASSERT_EQ(modelc("seal " + out + " " + out + ".sealed 7"), 0);  // with the test keyring
   EXPECT_EQ(kavo_sym_decrypt(read_bytes(out + ".sealed"), 7, 0), compiled);
-  EXPECT_NE(kavo_sym_decrypt(read_bytes(out + ".sealed"), 8, 0), compiled);
+  EXPECT_EQ(kavo_sym_decrypt(read_bytes(out + ".sealed"), 5, 0), "");
+
+  // A generated key line makes a keyring of its own.
+  std::string line(80, '\0');
+  FILE* keygen = popen((std::string(KAVO_MODELC) + " keygen 2147483647").c_str(), "r");
+  ASSERT_NE(keygen, nullptr);
+  line.resize(fread(&line[0], 1, line.size(), keygen));
+  EXPECT_EQ(pclose(keygen), 0);
+  ASSERT_EQ(line.size(), 10u + 1u + 64u + 1u) << line;
+  setenv("KAVO_KEYRING", write_keyring("generated", line).c_str(), 1);
+  ASSERT_EQ(modelc("seal " + out + " " + out + ".sealed 2147483647"), 0);
+  EXPECT_EQ(kavo_sym_decrypt(read_bytes(out + ".sealed"), 2147483647, 0), compiled);
+  EXPECT_EQ(modelc("seal " + out + " " + out + ".sealed 7"), 1) << "no key 7 there";
+  setenv("KAVO_KEYRING", kKeyring.c_str(), 1);
 
   EXPECT_EQ(modelc("compile " + onnx + " - " + out), 1);  // no recipe
-  EXPECT_EQ(modelc("seal " + out + " " + out + ".sealed x"), 2);
+  for (const char* bad :
+       {"seal a b x", "seal a b -1", "seal a b 2147483648", "keygen", "keygen -3", "keygen 1 2"}) {
+    EXPECT_EQ(modelc(bad), 2) << bad;
+  }
   unlink(out.c_str());
   unlink((out + ".sealed").c_str());
 }

@@ -4,7 +4,11 @@
 //     the recipe (the model header: tensors, variable buffer size, executor and parameters) and the
 //     payload (for the onnx executor, the ONNX file; "-" for none).
 //   kavo_modelc seal <in> <out> <key id>
-//     writes <in> encrypted with the base library's model encryption under <key id>.
+//     writes <in> sealed (kbase/Decrypt.h) with key <key id> of the keyring (kbase/Keyring.h:
+//     $KAVO_KEYRING, else <installation root>/config/kavo.keyring).
+//   kavo_modelc keygen <key id>
+//     prints a keyring line with a new random key for <key id>.
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <string>
 
 #include "kbase/Decrypt.h"
+#include "kbase/Keyring.h"
 
 namespace {
 
@@ -39,7 +44,8 @@ void put_le32(std::string* out, std::uint32_t v) {
 
 int usage() {
   std::cerr << "usage: kavo_modelc compile <recipe.json> <payload|-> <out>\n"
-               "       kavo_modelc seal <in> <out> <key id>\n";
+               "       kavo_modelc seal <in> <out> <key id>\n"
+               "       kavo_modelc keygen <key id>\n";
   return 2;
 }
 
@@ -73,28 +79,48 @@ int compile(const std::string& recipePath, const std::string& payloadPath, const
   return 0;
 }
 
-int seal(const std::string& inPath, const std::string& outPath, const std::string& keyId) {
-  std::string data;
+// A key id: decimal, 0 to INT_MAX; -1 for anything else.
+int parse_key_id(const std::string& text) {
   char* end = nullptr;
-  const long key = std::strtol(keyId.c_str(), &end, 10);
-  if (keyId.empty() || *end != '\0' || key < 0) return usage();
+  const long long key = std::strtoll(text.c_str(), &end, 10);
+  const bool ok = !text.empty() && text[0] != '-' && *end == '\0' && key <= INT_MAX;
+  return ok ? static_cast<int>(key) : -1;
+}
+
+int seal(const std::string& inPath, const std::string& outPath, const std::string& keyText) {
+  const int keyId = parse_key_id(keyText);
+  if (keyId < 0) return usage();
+  std::string data;
   if (!read_file(inPath, &data)) {
     std::cerr << "kavo_modelc: cannot read " << inPath << "\n";
     return 1;
   }
-  if (!write_file(outPath, kavo_sym_encrypt(data, static_cast<int>(key)))) {
+  std::string sealed;
+  std::string error;
+  if (!kavo_sym_seal(data, keyId, &sealed, &error)) {
+    std::cerr << "kavo_modelc: cannot seal " << inPath << " with " << error << "\n";
+    return 1;
+  }
+  if (!write_file(outPath, sealed)) {
     std::cerr << "kavo_modelc: cannot write " << outPath << "\n";
     return 1;
   }
   return 0;
 }
 
+int keygen(const std::string& keyText) {
+  const int keyId = parse_key_id(keyText);
+  if (keyId < 0) return usage();
+  std::cout << keyring_new_line(keyId) << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) return usage();
-  const std::string command = argv[1];
-  if (command == "compile") return compile(argv[2], argv[3], argv[4]);
-  if (command == "seal") return seal(argv[2], argv[3], argv[4]);
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "compile" && argc == 5) return compile(argv[2], argv[3], argv[4]);
+  if (command == "seal" && argc == 5) return seal(argv[2], argv[3], argv[4]);
+  if (command == "keygen" && argc == 3) return keygen(argv[2]);
   return usage();
 }

@@ -18,8 +18,9 @@ class DatabaseJsonMem : public ParamCfg {
   DatabaseJsonMem();
   ~DatabaseJsonMem() override;
 
-  // Replaces the contents with the JSON file at `path` (decrypted first when `encrypt`, with the
-  // key `keyId`). Returns false and keeps the previous contents on failure; error() tells why.
+  // Replaces the contents with the JSON file at `path` (opened first when `encrypt`: sealed with
+  // key `keyId` of the keyring, see kbase/Decrypt.h). Returns false and keeps the previous contents
+  // on failure; error() tells why, naming the file (and the key id when opening failed).
   bool load(const std::string& path, bool encrypt, int keyId);
   // Same as load, from JSON text.
   bool load_text(const std::string& text);

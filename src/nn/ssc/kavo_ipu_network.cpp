@@ -85,6 +85,8 @@ KavoIpuNetwork::KavoIpuNetwork(const KAVO_MODEL_CFG_S& cfg, int keyId)
     LOG(WARNING) << "decrypt model using key id " << keyId;
     std::shared_ptr<const std::string> sealed = filebuffer::read(modelFile_);
     std::string model = kavo_sym_decrypt(sealed ? *sealed : std::string(), keyId, 0);
+    // No model is empty: the channel creation below fails and stops; this line names the file.
+    LOG_IF(ERROR, model.empty()) << "cannot decrypt model file " << modelFile_ << " with key id " << keyId;
     s32Ret = MI_IPU_CreateCHN(&chn_, &attr, read_decrypted, &model);
   }
   CHECK(s32Ret == MI_SUCCESS) << "Create Model failed: " << modelFile_ << ", model name: " << modelName_
