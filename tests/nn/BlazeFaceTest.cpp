@@ -1,5 +1,5 @@
-// End to end on the emulated NPU: the BlazeFace detectors, as the model compiler built them from
-// their ONNX files and recipes, run through a model channel on an NV12 picture in platform memory;
+// End to end on the emulated NPU: the BlazeFace detectors, as the model compiler built (and sealed)
+// them from their ONNX files and recipes, run through a model channel on an NV12 picture in platform memory;
 // the bundled detector configuration decodes their INT16 heads and finds the astronaut's face where
 // the models' own decoding puts it. Own executable: the device and the configuration are process-wide.
 #include <gtest/gtest.h>
@@ -49,7 +49,10 @@ TEST(BlazeFaceTest, CompiledDetectorsFindTheAstronautsFaceThroughTheDetectorHand
       {"blazeface_128", 128, BoundBox<float>(177.8f / 512, 80.7f / 512, 272.2f / 512, 175.1f / 512), 0.92f},
       {"blazeface_256", 256, BoundBox<float>(173.5f / 512, 74.8f / 512, 277.0f / 512, 178.3f / 512), 0.88f},
   };
-  const std::vector<std::string> models = {KAVO_BUILT_MODELS "blazeface_128.kavo",
+  // The short-range model as the build sealed it with the development keyring's key 7.
+  setenv("KAVO_KEYRING", KAVO_BUILD_KEYRING, 1);
+  const int keyIds[] = {7, -1};
+  const std::vector<std::string> models = {KAVO_BUILT_MODELS "blazeface_128.sealed",
                                            KAVO_BUILT_MODELS "blazeface_256.kavo"};
   KAVO_IPU_Init(firmware, models);
   const cv::Mat picture = cv::imread(KAVO_SOURCE_DIR "/data/astronaut.jpg");
@@ -61,7 +64,7 @@ TEST(BlazeFaceTest, CompiledDetectorsFindTheAstronautsFaceThroughTheDetectorHand
     cfg.modelName = rows[r].model;
     cfg.modelFile = models[r];
     cfg.u32BlobCopies = 1;
-    KavoIpuNetwork net(cfg, -1);
+    KavoIpuNetwork net(cfg, keyIds[r]);
     auto desc = net.getInputOutputBlobDesc();
     ASSERT_EQ(desc.second.size(), 4u);
     cv::Mat small;
