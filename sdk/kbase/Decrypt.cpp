@@ -34,17 +34,12 @@ bool sodium_ready() {
   return ready;
 }
 
-// Fetches the key after the checks that need none; the caller wipes it.
 bool fetch_key(int keyId, KeyringKey* key, std::string* error) {
-  if (keyId < 0) {
-    *error = "key ids are not negative";
-    return false;
-  }
   if (!sodium_ready()) {
     *error = "libsodium cannot start";
     return false;
   }
-  return keyring_find(keyId, key, error);
+  return keyring_find(keyId, key, error);  // knows no negative id
 }
 
 bool failed(int keyId, const std::string& why, std::string* error) {
@@ -70,7 +65,7 @@ bool kavo_sym_open(const std::string& data, int keyId, std::string* out, std::st
     return failed(keyId, "unknown sealed format version " + std::to_string(version), error);
   }
   const uint32_t sealedId = get_le32(data, kKeyIdAt);
-  if (keyId < 0 || sealedId != static_cast<uint32_t>(keyId)) {
+  if (sealedId != static_cast<uint32_t>(keyId)) {
     return failed(keyId, "the file is sealed with key id " + std::to_string(sealedId), error);
   }
   KeyringKey key;

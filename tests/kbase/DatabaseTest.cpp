@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <cstring>
+#include <tuple>
 
 #include "kbase/Database.h"
 #include "kbase/Decrypt.h"
@@ -35,55 +39,80 @@ TEST(ParamCfgTest, ReadsValuesAsWrittenThroughViewsAndConvertsOrDefaults) {
             "a: 1, two, 3.50\nb: 2\nbit: 1\ndeep/x/y: z\nflag: true\n");
 }
 
-// Every refusal names the file and the key id, and keeps what was loaded before.
-TEST(ParamCfgTest, SealedConfigurationOpensOnlyWholeAndWithItsKey) {
+// The sealed layout both ways (libsodium called directly is the reference); every refusal names the
+// file and the key id, and keeps what was loaded before.
+TEST(ParamCfgTest, SealedConfigurationOpensOnlyWholeWithItsKeyFromAPrivateKeyring) {
   const std::string path = testing::TempDir() + "sealed_" + std::to_string(getpid()) + ".json";
-  const std::string sealed = kavo_sym_encrypt("{\"k\": \"secret\"}", 42);
-  ASSERT_EQ(sealed.size(), 15u + 53u);
+  const std::string json = "{\"k\": \"secret\"}", sealed = kavo_sym_encrypt(json, 42);
   DatabaseJsonMem db;
-  auto refused = [&](const std::string& bytes, int keyId, const std::string& why) {
+  auto load = [&](const std::string& bytes, int keyId, const std::string& keyring) {
     filebuffer::write(path, bytes, true);
-    EXPECT_FALSE(db.load(path, true, keyId));
-    EXPECT_EQ(db.error(), path + ": cannot decrypt with key id " + std::to_string(keyId) + ": " + why);
+    setenv("KAVO_KEYRING", keyring.c_str(), 1);
+    const bool ok = db.load(path, true, keyId);
     EXPECT_EQ(db.select_single("k", true, ""), "secret");
+    return ok ? "" : db.error();
   };
-  ASSERT_TRUE(filebuffer::write(path, sealed, true));
-  EXPECT_FALSE(db.load(path, false, 42)) << "sealed bytes are no JSON";
-  ASSERT_TRUE(db.load(path, true, 42)) << db.error();
-  EXPECT_EQ(db.select_single("k", true, ""), "secret");
+  std::string byHand = std::string("KAVOSEAL\x01\x04\x03\x02\x01", 13) + std::string(24 + 15 + 16, 'n');
+  auto u8 = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
+  unsigned char key[32];
+  memset(key, 0x44, sizeof(key));  // key 0x01020304 of the test keyring
+  ASSERT_GE(sodium_init(), 0);
+  crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(&byHand[37]), nullptr, u8(json),
+                                             15, u8(byHand), 37, nullptr, u8(byHand) + 13, key);
+  EXPECT_EQ(load(byHand, 0x01020304, kKeyring), "");
+  EXPECT_EQ(sealed.substr(0, 13), std::string("KAVOSEAL\x01\x2a\x00\x00\x00", 13));
+  EXPECT_NE(kavo_sym_encrypt(json, 42), sealed) << "every sealing takes a fresh nonce";
+  EXPECT_EQ(kavo_sym_decrypt(sealed, 42, 1), "") << "flags other than 0";
 
-  const std::string magic = "not a sealed file (no \"KAVOSEAL\" magic)";
+  const std::string refused = path + ": cannot decrypt with key id ",
+                    magic = "not a sealed file (no \"KAVOSEAL\" magic)";
   const std::string forged = "authentication failed: another key, or the file was changed or cut";
   for (size_t i = 0; i < sealed.size(); ++i) {
     SCOPED_TRACE(i);
     std::string flipped = sealed;
     flipped[i] ^= 0x10;
-    const std::string why =
-        i < 8    ? magic
-        : i == 8 ? "unknown sealed format version 17"
-        : i < 13 ? "the file is sealed with key id " + std::to_string(42 + (16 << (8 * (i - 9))))
-                 : forged;  // nonce, ciphertext, tag
-    refused(flipped, 42, why);
-    const std::string cut = sealed.substr(0, i);
-    refused(cut, 42,
-            i == 0   ? magic
-            : i < 53 ? "truncated sealed file: " + std::to_string(i) + " bytes, at least 53 expected"
-                     : forged);
+    EXPECT_EQ(load(flipped, 42, kKeyring),
+              refused + "42: " +
+                  (i < 8    ? magic
+                   : i == 8 ? "unknown sealed format version 17"
+                   : i < 13 ? "the file is sealed with key id " + std::to_string(42 + (16 << (8 * (i - 9))))
+                            : forged));
+    const std::string cut =
+        i == 0 ? magic : "truncated sealed file: " + std::to_string(i) + " bytes, at least 53 expected";
+    EXPECT_EQ(load(sealed.substr(0, i), 42, kKeyring), refused + "42: " + (i < 53 ? cut : forged));
   }
-  refused("{\"k\": 1}", 42, magic);
-  refused(sealed, 43, "the file is sealed with key id 42");
-  refused(sealed, -1, "the file is sealed with key id 42");
-  const std::string other = write_keyring("other", key_line(42, 0x2b)),
-                    open = write_keyring("open", key_line(42, 0x2a), 0644);
-  setenv("KAVO_KEYRING", other.c_str(), 1);
-  refused(sealed, 42, forged);
-  setenv("KAVO_KEYRING", open.c_str(), 1);
-  refused(sealed, 42,
-          "keyring " + open +
-              " is accessible by group or others (mode 0644); keys must be private: chmod 600 " + open);
-  setenv("KAVO_KEYRING", write_keyring("lacking", key_line(41, 0x2a)).c_str(), 1);
-  refused(sealed, 42, "keyring " + std::string(getenv("KAVO_KEYRING")) + " has no key id 42");
-  setenv("KAVO_KEYRING", kKeyring.c_str(), 1);
+  EXPECT_EQ(load(sealed, 43, kKeyring), refused + "43: the file is sealed with key id 42");
+  EXPECT_EQ(load(sealed, 42, "/no/keyring"),
+            refused + "42: keyring /no/keyring: cannot open: No such file or directory");
+
+  // Keyrings: the text, its mode, and the refusal after "keyring <file>" ("" opens; "*": wrong key).
+  const std::string good =
+      "# comment\n\n  42\t" + std::string(64, 'a') + "  # the key\r\n" + key_line(2147483647, 'b');
+  const std::string key42 = key_line(42, 'a'), open = " is accessible by group or others (mode 06",
+                    priv = "); keys must be private: chmod 600 ",
+                    line2 = " line 2: expected \"<key id> <64 hex digits>\"";
+  const std::tuple<std::string, mode_t, std::string> rows[] = {
+      {good, 0600, ""},
+      {good, 0644, open + "44" + priv},
+      {good, 0640, open + "40" + priv},
+      {good, 0604, open + "04" + priv},
+      {key_line(41, 'a'), 0600, " has no key id 42"},
+      {key_line(42, 'b'), 0600, "*"},
+      {good + key42, 0600, " line 5: key id 42 repeats line 3"},
+      {key42 + "1 " + std::string(63, 'a'), 0600, line2},
+      {key42 + "1 g" + std::string(63, 'a'), 0600, line2},
+      {key42 + "1 " + std::string(64, 'a') + " 2", 0600, line2},
+      {key42 + key_line(-1, 'a'), 0600, line2},
+      {key42 + key_line(2147483648, 'a'), 0600, line2},
+  };
+  int n = 0;
+  for (const auto& [text, mode, error] : rows) {
+    SCOPED_TRACE(text);
+    const std::string keyring = write_keyring(std::to_string(n++), text, mode);
+    const std::string why =
+        error == "*" ? forged : "keyring " + keyring + error + (mode == 0600 ? "" : keyring);
+    EXPECT_EQ(load(sealed, 42, keyring), error.empty() ? "" : refused + "42: " + why);
+  }
 }
 
 TEST(ParamCfgDeathTest, MissingOrUnconvertibleValues) {

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "kbase/Database.h"
+#include "kbase/Path.h"
 #include "mi/MiIpuModel.h"
 #include "mi/MiTestUtil.h"
 #include "nn/ssc/kavo_ipu_network.h"
@@ -49,8 +50,9 @@ TEST(BlazeFaceTest, CompiledDetectorsFindTheAstronautsFaceThroughTheDetectorHand
       {"blazeface_128", 128, BoundBox<float>(177.8f / 512, 80.7f / 512, 272.2f / 512, 175.1f / 512), 0.92f},
       {"blazeface_256", 256, BoundBox<float>(173.5f / 512, 74.8f / 512, 277.0f / 512, 178.3f / 512), 0.88f},
   };
-  // The short-range model as the build sealed it with the development keyring's key 7.
-  setenv("KAVO_KEYRING", KAVO_BUILD_KEYRING, 1);
+  // The short-range model as the build sealed it with key 7 of <build>/config/kavo.keyring.
+  unsetenv("KAVO_KEYRING");
+  GlobalPathCfg::set(0, KAVO_BUILD_ROOT);
   const int keyIds[] = {7, -1};
   const std::vector<std::string> models = {KAVO_BUILT_MODELS "blazeface_128.sealed",
                                            KAVO_BUILT_MODELS "blazeface_256.kavo"};

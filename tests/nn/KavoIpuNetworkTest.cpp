@@ -169,21 +169,6 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
   const std::string sealed = temp_path("sealed_7"), cut = temp_path("sealed_cut"), bytes = read_bytes(file);
   write_bytes(sealed, kavo_sym_encrypt(bytes, 7));
   write_bytes(cut, kavo_sym_encrypt(bytes.substr(0, bytes.size() - 1), 7));  // its header runs past the end
-  const std::string changed = temp_path("sealed_changed"), truncated = temp_path("sealed_truncated");
-  std::string flipped = read_bytes(sealed);
-  flipped[20] ^= 1;  // in the nonce
-  write_bytes(changed, flipped);
-  write_bytes(truncated, flipped.substr(0, 40));
-  const std::string open = write_keyring("open", key_line(7, 7), 0644),
-                    lacking = write_keyring("3", key_line(3, 3));
-  // A model that does not open stops with the reason, the file and the key id, then the channel's failure.
-  auto refused = [](const std::string& file, int keyId, const std::string& why) {
-    const std::string id = std::to_string(keyId);
-    return "kavo_sym_decrypt: key id " + id + ": " + why + "\n.*cannot decrypt model file " + file +
-           " with key id " + id + "\n.*Check failed: s32Ret == MI_SUCCESS Create Model failed: " + file +
-           ", model name: NET, ret=0xa0054005";
-  };
-  const std::string forged = "authentication failed: another key, or the file was changed or cut";
   nlohmann::json nv12 = ipu_tensor("image", 1, {1, 720, 1280, 3});
   nv12["alignedBufSize"] = 1382400;  // exactly 720 x 1280 x 3 / 2: accepted and rounded to 338 pages
   KavoIpuNetwork exact(model_cfg(write_model("nv12", "zeros", 4096, nlohmann::json::array({nv12})), 1), -1);
@@ -204,24 +189,10 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
   } rows[] = {
       {[&] { KavoIpuNetwork(model_cfg(file, 11), -1); },
        "Check failed: cfg.u32BlobCopies <= KAVO_IPU_IF_BLOB_MAX_NUM blob copies must be LE than 10"},
-      {[&] { KavoIpuNetwork(model_cfg(sealed, 1), 8); },
-       refused(sealed, 8, "the file is sealed with key id 7")},
-      {[&] { KavoIpuNetwork(model_cfg(changed, 1), 7); }, refused(changed, 7, forged)},
-      {[&] { KavoIpuNetwork(model_cfg(truncated, 1), 7); },
-       refused(truncated, 7, "truncated sealed file: 40 bytes, at least 53 expected")},
-      {[&] {
-         setenv("KAVO_KEYRING", open.c_str(), 1);
-         KavoIpuNetwork(model_cfg(sealed, 1), 7);
-       },
-       refused(sealed, 7,
-               "keyring " + open +
-                   " is accessible by group or others \\(mode 0644\\); keys must be private: chmod 600 " +
-                   open)},
-      {[&] {
-         setenv("KAVO_KEYRING", lacking.c_str(), 1);
-         KavoIpuNetwork(model_cfg(sealed, 1), 7);
-       },
-       refused(sealed, 7, "keyring " + lacking + " has no key id 7")},
+      {[&] { KavoIpuNetwork(model_cfg(sealed, 1), 8); },  // the reason, the file and the key id, the failure
+       "kavo_sym_decrypt: key id 8: the file is sealed with key id 7\n.*cannot decrypt model file " + sealed +
+           " with key id 8\n.*Check failed: s32Ret == MI_SUCCESS Create Model failed: " + sealed +
+           ", model name: NET, ret=0xa0054005"},
       {[&] { KavoIpuNetwork(model_cfg(cut, 1), 7); },
        "Check failed: s32Ret == MI_SUCCESS Create Model failed: " + cut +
            ", model name: NET, ret=0xa0054005"},

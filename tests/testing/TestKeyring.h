@@ -1,5 +1,5 @@
-// Keyrings for the tests of sealed files: private files of known keys in the test temporary
-// directory, named per process (ctest runs the tests of one executable in parallel processes).
+// Keyrings for the tests of sealed files: files of known keys in the test temporary directory, named
+// per process (ctest runs the tests of one executable in parallel processes).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,12 +10,9 @@
 #include <fstream>
 #include <string>
 
-// A keyring line for `id` whose 32 key bytes all equal `byte`.
-inline std::string key_line(int id, unsigned byte) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (int i = 0; i < 32; ++i) hex += std::string{kHex[byte >> 4], kHex[byte & 15]};
-  return std::to_string(id) + " " + hex + "\n";
+// A keyring line for `id` whose key is 64 times the hex digit `digit` ('a': 32 bytes 0xaa).
+inline std::string key_line(long long id, char digit) {
+  return std::to_string(id) + " " + std::string(64, digit) + "\n";
 }
 
 // Writes `text` as the keyring file `name` with `mode`; returns its path.
@@ -26,12 +23,11 @@ inline std::string write_keyring(const std::string& name, const std::string& tex
   return path;
 }
 
-// Points KAVO_KEYRING at a keyring of the keys 3, 5, 7, 42 and 0x01020304 (bytes 0x03, 0x05, 0x07,
-// 0x2a, 0x04) and returns its path. Call from a namespace-scope initialiser, before anything is sealed.
+// Points KAVO_KEYRING at a keyring of the keys 3, 5, 7, 42 and 0x01020304 (bytes 0x33, 0x55, 0x77,
+// 0xaa, 0x44) and returns its path. Call from a namespace-scope initialiser, before anything is sealed.
 inline std::string use_test_keyring() {
-  const std::string path =
-      write_keyring("test", "# test keys\n" + key_line(3, 3) + key_line(5, 5) + key_line(7, 7) + "\n" +
-                                key_line(42, 0x2a) + key_line(0x01020304, 4));
+  const std::string path = write_keyring("test", key_line(3, '3') + key_line(5, '5') + key_line(7, '7') +
+                                                     key_line(42, 'a') + key_line(0x01020304, '4'));
   setenv("KAVO_KEYRING", path.c_str(), 1);
   return path;
 }

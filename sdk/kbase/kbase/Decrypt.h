@@ -19,7 +19,7 @@
 // Sealed empty contents also give an empty string: kavo_sym_open tells the two apart.
 std::string kavo_sym_decrypt(const std::string& data, int keyId, int flag);
 // Seals `data` with key `keyId` of the keyring. Returns the sealed bytes, never empty, or an empty
-// string after logging an ERROR (the key id is negative or not in the keyring).
+// string after logging an ERROR (the keyring is unusable or has no key `keyId`).
 std::string kavo_sym_encrypt(const std::string& data, int keyId);
 
 // The two above with the reason handed back instead of logged: true with the result in `out`; false
