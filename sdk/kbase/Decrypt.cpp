@@ -76,7 +76,6 @@ bool kavo_sym_open(const std::string& data, int keyId, std::string* out, std::st
   const int ret = crypto_aead_xchacha20poly1305_ietf_decrypt(
       bytes(&plain), &plainBytes, nullptr, bytes(data) + kHeaderBytes, data.size() - kHeaderBytes,
       bytes(data), kHeaderBytes, bytes(data) + kNonceAt, key.data());
-  sodium_memzero(key.data(), key.size());
   if (ret != 0) {
     return failed(keyId, "authentication failed: another key, or the file was changed or cut", error);
   }
@@ -98,7 +97,6 @@ bool kavo_sym_seal(const std::string& data, int keyId, std::string* out, std::st
   crypto_aead_xchacha20poly1305_ietf_encrypt(bytes(&sealed) + kHeaderBytes, &sealedBytes, bytes(data),
                                              data.size(), bytes(sealed), kHeaderBytes, nullptr,
                                              bytes(sealed) + kNonceAt, key.data());
-  sodium_memzero(key.data(), key.size());
   *out = std::move(sealed);
   return true;
 }
