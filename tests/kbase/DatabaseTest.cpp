@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
-#include <cstring>
 #include <tuple>
 
 #include "kbase/Database.h"
@@ -54,19 +53,18 @@ TEST(ParamCfgTest, SealedConfigurationOpensOnlyWholeWithItsKeyFromAPrivateKeyrin
   };
   std::string byHand = std::string("KAVOSEAL\x01\x04\x03\x02\x01", 13) + std::string(24 + 15 + 16, 'n');
   auto u8 = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
-  unsigned char key[32];
-  memset(key, 0x44, sizeof(key));  // key 0x01020304 of the test keyring
+  const std::string key(32, '\x44');  // key 0x01020304 of the test keyring
   ASSERT_GE(sodium_init(), 0);
   crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(&byHand[37]), nullptr, u8(json),
-                                             15, u8(byHand), 37, nullptr, u8(byHand) + 13, key);
+                                             15, u8(byHand), 37, nullptr, u8(byHand) + 13, u8(key));
   EXPECT_EQ(load(byHand, 0x01020304, kKeyring), "");
   EXPECT_EQ(sealed.substr(0, 13), std::string("KAVOSEAL\x01\x2a\x00\x00\x00", 13));
   EXPECT_NE(kavo_sym_encrypt(json, 42), sealed) << "every sealing takes a fresh nonce";
   EXPECT_EQ(kavo_sym_decrypt(sealed, 42, 1), "") << "flags other than 0";
 
   const std::string refused = path + ": cannot decrypt with key id ",
-                    magic = "not a sealed file (no \"KAVOSEAL\" magic)";
-  const std::string forged = "authentication failed: another key, or the file was changed or cut";
+                    magic = "not a sealed file (no \"KAVOSEAL\" magic)",
+                    forged = "authentication failed: another key, or the file was changed or cut";
   for (size_t i = 0; i < sealed.size(); ++i) {
     SCOPED_TRACE(i);
     std::string flipped = sealed;
