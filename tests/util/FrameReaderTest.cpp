@@ -11,6 +11,7 @@
 #include "kbase/Database.h"
 #include "kbase/Subscriber.h"
 #include "mi_sys.h"
+#include "mi_test.h"
 #include "platform/Mix.h"
 #include "testing/FrameMessages.h"
 #include "testing/LogCapture.h"
@@ -157,4 +158,16 @@ TEST(FrameReaderDeathTest, MisuseAndBadTaskKeysAreFatal) {
         FrameReaderHisi(small_frames(share, false)).grab_frame(nullptr, nullptr);
       },
       "Read from Video must use large frame.");
+  EXPECT_DEATH(
+      {
+        use_config();
+        Publisher pub(ipc("dc"));
+        auto share =
+            std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("dc"), true, 1, true, 0, 0, "c");
+        FrameReaderHisi reader(small_frames(share, true));
+        if (pub.joined()) pub.send(camera(0, record(now_us() - 1000, 16, 8, 0x10000), ""));
+        MI_TEST_FailNext("MI_SYS_GetCurPts", MI_ERR_SYS_ILLEGAL_PARAM);
+        reader.grab_frame(nullptr, nullptr);
+      },
+      "Check failed: MI_SYS_GetCurPts\\(0, &pts_after_copy\\) == 0 ");
 }
