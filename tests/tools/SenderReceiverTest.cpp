@@ -153,4 +153,5 @@ TEST(SenderReceiverTest, SendersKilledAtRandomPointsLeaveTheReaderRunningAndNoBl
   EXPECT_EQ(after.u32LiveBlocks, before.u32LiveBlocks);
   EXPECT_EQ(after.u64UsedBytes, before.u64UsedBytes);
   EXPECT_EQ(MI_TEST_GetMappingCount(), mappings);
+  alarm(0);
 }
