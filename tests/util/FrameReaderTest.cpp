@@ -125,7 +125,9 @@ TEST(FrameReaderTest, VideoJpegsThatDoNotDecodeToTheFrameSizeAreDropped) {
   auto share =
       std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("jpeg"), true, 1, false, 8, 16, "v");
   ASSERT_TRUE(pub.joined());
-  FrameReaderHisi reader(small_frames(share, false));
+  FrameReaderParam param = small_frames(share, false);
+  param.landscapeLargeDimW = 8, param.landscapeLargeDimH = 4;  // the frame is resized into 8 x 4
+  FrameReaderHisi reader(param);
   auto jpeg = [](unsigned w, unsigned h) {
     auto bytes = produce_ImageYuv420sp(w, h, nullptr)->encode_jpg();
     return video(0x768A359F, 0, 16, 8, 0) + std::string(bytes->begin(), bytes->end());
@@ -133,7 +135,9 @@ TEST(FrameReaderTest, VideoJpegsThatDoNotDecodeToTheFrameSizeAreDropped) {
   pub.send(video(0x768A359F, 0, 16, 8, 100));  // not a JPEG
   pub.send(jpeg(8, 8));
   pub.send(jpeg(16, 8));
-  EXPECT_EQ(reader.grab_frame(image_resource(2), nullptr), nullptr);
+  auto large = image_resource(2);
+  EXPECT_EQ(reader.grab_frame(large, nullptr), nullptr);
+  EXPECT_EQ(large->image()->width() * 100 + large->image()->height(), 804u);
   EXPECT_EQ(reader.frameId(), 0);
   EXPECT_EQ(reader.dropped(FrameReaderDrop::kVideoSize), 2u);
 }
