@@ -151,7 +151,7 @@ enum class FrameReaderDrop : int {
   kRecords,    // records too short, or breaking the frame rules
   kAddress,    // frame buffers outside the live platform memory
   kDimension,  // large or small size other than configured
-  kStalePts,   // pts not newer than the last frame's
+  kStalePts,   // pts equal to the last delivered frame's
   kFuturePts,  // pts not older than now
   kVideoSize,  // video payload of the wrong size, or a JPEG that does not decode
   kCount

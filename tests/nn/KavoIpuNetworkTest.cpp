@@ -14,6 +14,7 @@
 #include "mi/MiIpuModel.h"
 #include "mi/MiTestUtil.h"
 #include "mi_ipu.h"
+#include "mi_test.h"
 #include "nn/ssc/kavo_ipu_common.h"
 #include "nn/ssc/kavo_ipu_network.h"
 #include "nn/ssc/kavo_mm.h"
@@ -77,7 +78,8 @@ TEST(KavoIpuInitDeathTest, DeviceGetsTheLargestVariableBufferOr1MiBAndStartUpFai
   const struct {
     std::string firmware;
     std::vector<std::string> models;
-    std::string message;  // a start-up that fails aborts, one that succeeds exits with 0 here
+    std::string message;          // a start-up that fails aborts, one that succeeds exits with 0 here
+    const char* fault = nullptr;  // its next call fails with 0x1f
   } rows[] = {
       {firmware(), {small, sealed, large}, size + "0x5000\n"},
       {firmware(), {write_model("zero", "zeros", 0), sealed}, size + "0x100000\n"},
@@ -89,12 +91,18 @@ TEST(KavoIpuInitDeathTest, DeviceGetsTheLargestVariableBufferOr1MiBAndStartUpFai
       {missing,
        {},
        "Check failed: s32Ret == MI_SUCCESS MI_IPU_CreateDevice failed: " + missing + ", ret=0xa0054005"},
+      {firmware(), {}, "Check failed: MI_SUCCESS == MI_SYS_Init\\(0\\) MI_SYS_Init failed\\.", "MI_SYS_Init"},
+      {firmware(),
+       {},
+       "Check failed: s32Ret == MI_SUCCESS MI_IPU_DestroyDevice failed, ret=0x1f",
+       "MI_IPU_DestroyDevice"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
     const bool fatal = row.message.rfind("Check failed", 0) == 0;
     EXPECT_EXIT(
         {
+          if (row.fault) MI_TEST_FailNext(row.fault, 0x1F);
           KAVO_IPU_Init(row.firmware, row.models);
           std::exit(0);
         },
@@ -126,6 +134,7 @@ TEST_F(KavoIpuNetworkTest, RunsOnTheBufferCopiesTheDescriptorsName) {
     KAVO_MODEL_BLOB_INFO_S in = last(desc.first[0], mem.first[0]), out = last(desc.second[0], mem.second[0]);
     std::memcpy(in.pVirAddr, "abcdef", 6);
     std::memset(mem.second[0].pVirAddr[0], 'z', 6);
+    MI_TEST_InjectFault("MI_IPU_GetInOutTensorDesc", 0x1F, 0, 2);  // only a failure message reads them
     net.run(&in, 1, &out, 1);
     EXPECT_EQ(std::string(static_cast<char*>(out.pVirAddr), 6), "abcdef");
     EXPECT_EQ(std::string(static_cast<char*>(mem.second[0].pVirAddr[0]), 6), n > 1 ? "zzzzzz" : "abcdef");
@@ -211,6 +220,26 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
       {[&] { net.run(ins, 2, outs.data() + 1, 1); }, "output data order not matched: require 0 but get 1"},
       {[&] { net.run(ins, 2, &stray, 1); },
        "Check failed: s32Ret == MI_SUCCESS Channel id=[0-9]+. MI_IPU_Invoke failed, ret=0xa0054005\n"},
+      {[&] {
+         MI_TEST_InjectFault("MI_IPU_GetInOutTensorDesc", 0x1F, 1, 1);  // after the call
+         MI_TEST_FailNext("MI_IPU_Invoke", 0x1F);
+         net.run(ins, 2, desc.second.data(), 1);
+       },
+       "MI_IPU_Invoke failed, ret=0x1f\nbefore invoke: channel [0-9]+ u32InputTensorCount=2, "
+       "u32OutputTensorCount=1\nChannel id=[0-9]+\\. after invoke, MI_IPU_GetInOutTensorDesc failed, "
+       "ret=31\n"},
+      {[&] {
+         MI_TEST_FailNext("MI_IPU_GetInOutTensorDesc", 0x1F);
+         KavoIpuNetwork(model_cfg(file, 1), -1);
+       },
+       "Check failed: s32Ret == MI_SUCCESS MI_IPU_GetInOutTensorDesc for model NET failed\\. ret=0x1f"},
+      {[&] {
+         MI_TEST_FailNext("MI_IPU_DestroyCHN", 0x1F);
+         KavoIpuNetwork(model_cfg(file, 1), -1);
+       },
+       "Check failed: s32Ret == MI_SUCCESS MI_IPU_DestroyCHN failed for chnid=[0-9]+, model name: NET, "
+       "modelFile: " +
+           file},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

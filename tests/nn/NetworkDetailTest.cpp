@@ -142,6 +142,10 @@ TEST(NetworkDetailDeathTest, LookupAndConfigurationFailuresAreFatal) {
   auto main = json(kMain);
   main->store_multi_local("networkCfg/relativePath", {"nets/missing.json"}, false);
   EXPECT_DEATH(produce_NetworkDetail(main), "cannot find network cfg: " + dir + "/nets/missing.json");
+  std::ofstream(dir + "/nets/cut.json") << "{\"networkEnabled\": [";
+  main->store_multi_local("networkCfg/relativePath", {"nets/cut.json"}, false);
+  EXPECT_DEATH(produce_NetworkDetail(main),
+               "cannot load network cfg: " + dir + "/nets/cut.json \\(key id 0\\): ");
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOth
   readlink("/proc/self/exe", self, sizeof(self) - 1);
   const std::string tool =
       std::string(self).substr(0, std::string(self).rfind('/')) + "/../../bin/kavo_imagetool";
-  const std::string log = testing::TempDir() + "/image_load_test.err";
+  // Files of this process only: test runs of other builds share the temporary directory.
+  const std::string prefix = testing::TempDir() + "/image_load_" + std::to_string(getpid()) + "_";
+  const std::string log = prefix + "test.err";
   const struct {
     const char* name;
     int w, h, subsamp, exitCode;
@@ -41,7 +43,7 @@ TEST(ImageLoadTest, Nv12ModeConvertsJpegsItsDecoderRefusesAndSaysWhyItRefusesOth
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     tjCompress2(handle, rgb.data(), row.w, 0, row.h, TJPF_RGB, &jpeg, &size, row.subsamp, 95, 0);
-    const std::string in = testing::TempDir() + "/" + row.name;
+    const std::string in = prefix + row.name;
     std::ofstream(in, std::ios::binary).write(reinterpret_cast<char*>(jpeg), size / (row.exitCode ? 2 : 1));
     tjFree(jpeg);
     tjDestroy(handle);

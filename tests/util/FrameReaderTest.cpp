@@ -11,6 +11,7 @@
 #include "kbase/Database.h"
 #include "kbase/Subscriber.h"
 #include "mi_sys.h"
+#include "mi_test.h"
 #include "platform/Mix.h"
 #include "testing/FrameMessages.h"
 #include "testing/LogCapture.h"
@@ -61,14 +62,32 @@ TEST(FrameReaderTest, LatencyBeyondEightTenthsOfTheBudgetIsAnErrorBeyondHalfAWar
     EXPECT_EQ(latency_severity(ms, 4), severity) << ms;  // 4 buffers: a budget of 100 ms
 }
 
-TEST(FrameReaderTest, BaseReaderDefaultsAndViewMode) {
+TEST(FrameReaderTest, RecordsBreakingAFrameRuleAreRefusedWithTheRule) {
+  auto with = [](std::string r, size_t at, unsigned int v) { return put<unsigned int>(r, at, v), r; };
+  const std::string good = record(1, 16, 8, 0x10000), small = record(1, 8, 4, 0x20000);
+  const std::pair<std::string, std::string> rows[] = {
+      {good + small, ""},
+      {good.substr(0, 271),
+       "Check failed: id8data8desc.second.first->length() >= sizeof(MI_SYS_BufInfo_t)  recv data length = "
+       "271"},
+      {with(good, 16, 2), "Check failed: pmi_buf->eBufType == E_MI_SYS_BUFDATA_FRAME  eBufType = 2"},
+      {good + with(small, 16, 0),
+       "Check failed: pmi_small_buf->eBufType == E_MI_SYS_BUFDATA_FRAME  eBufType = 0"},
+      {with(good, 36, 12),
+       "Check failed: frame.ePixelFormat == E_MI_SYS_PIXEL_FRAME_YUV_SEMIPLANAR_420  ePixelFormat = 12"},
+      {good + with(small, 108, 16),
+       "Check failed: frame_small.u32Stride[1] == frame_small.u32Stride[0]  u32Stride[1]/u32Stride[0]=16/8"},
+      {record(1, 15, 8, 0x10000), "frame is not an NV12 frame: w/h=15/8, stride=15"},
+      {record(1, 16, 0, 0x10000), "frame is not an NV12 frame: w/h=16/0, stride=16"},
+      {with(with(good, 104, 8), 108, 8), "frame is not an NV12 frame: w/h=16/8, stride=8"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(BlobInfoWrapper(row.first.data(), static_cast<int>(row.first.size())).error(), row.second);
+}
+
+TEST(FrameReaderTest, ViewModeChoosesTheDimensions) {
   use_config();
   FrameReader reader(small_frames(nullptr, false));
-  EXPECT_EQ(reader.frameId(), -1);
-  EXPECT_EQ(reader.fps(), -1.0f);
-  EXPECT_EQ(reader.delta_pts(), 67000u);
-  EXPECT_EQ(reader.get_gap(), 1);
-  EXPECT_EQ(reader.grab_frame(nullptr, nullptr), nullptr);
   EXPECT_EQ(reader.get_large_image_dim(), std::make_pair(16, 8));
   reader.set_view_mode(false);
   EXPECT_TRUE(reader.is_portrait());
@@ -98,6 +117,29 @@ TEST(FrameReaderTest, VideoFramesAreNumberedCopiedAndResized) {
   EXPECT_EQ(small->image()->width(), 8u);
   EXPECT_EQ(small->image()->height(), 4u);
   ASSERT_TRUE(singleton_FrameDetailDict()->get(2, std::chrono::milliseconds(0)));
+}
+
+TEST(FrameReaderTest, VideoJpegsThatDoNotDecodeToTheFrameSizeAreDropped) {
+  use_config("ShareDataVideo/format", "jpeg");
+  Publisher pub(ipc("jpeg"));
+  auto share =
+      std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("jpeg"), true, 1, false, 8, 16, "v");
+  ASSERT_TRUE(pub.joined());
+  FrameReaderParam param = small_frames(share, false);
+  param.landscapeLargeDimW = 8, param.landscapeLargeDimH = 4;  // the frame is resized into 8 x 4
+  FrameReaderHisi reader(param);
+  auto jpeg = [](unsigned w, unsigned h) {
+    auto bytes = produce_ImageYuv420sp(w, h, nullptr)->encode_jpg();
+    return video(0x768A359F, 0, 16, 8, 0) + std::string(bytes->begin(), bytes->end());
+  };
+  pub.send(video(0x768A359F, 0, 16, 8, 100));  // not a JPEG
+  pub.send(jpeg(8, 8));
+  pub.send(jpeg(16, 8));
+  auto large = image_resource(2);
+  EXPECT_EQ(reader.grab_frame(large, nullptr), nullptr);
+  EXPECT_EQ(large->image()->width() * 100 + large->image()->height(), 804u);
+  EXPECT_EQ(reader.frameId(), 0);
+  EXPECT_EQ(reader.dropped(FrameReaderDrop::kVideoSize), 2u);
 }
 
 TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
@@ -157,4 +199,16 @@ TEST(FrameReaderDeathTest, MisuseAndBadTaskKeysAreFatal) {
         FrameReaderHisi(small_frames(share, false)).grab_frame(nullptr, nullptr);
       },
       "Read from Video must use large frame.");
+  EXPECT_DEATH(
+      {
+        use_config();
+        Publisher pub(ipc("dc"));
+        auto share =
+            std::make_shared<ShareDataReader>(singleton_ZmqContext(), ipc("dc"), true, 1, true, 0, 0, "c");
+        FrameReaderHisi reader(small_frames(share, true));
+        if (pub.joined()) pub.send(camera(0, record(now_us() - 1000, 16, 8, 0x10000), ""));
+        MI_TEST_FailNext("MI_SYS_GetCurPts", MI_ERR_SYS_ILLEGAL_PARAM);
+        reader.grab_frame(nullptr, nullptr);
+      },
+      "Check failed: MI_SYS_GetCurPts\\(0, &pts_after_copy\\) == 0 ");
 }

@@ -133,6 +133,12 @@ TEST(ShareDataDeathTest, ConfigurationErrorsAndASecondReaderAreFatal) {
       "Shared Data Reader -> Video Image Format invalid: bmp");
   EXPECT_DEATH(
       {
+        install_ParamCfg(std::make_shared<DatabaseJsonMem>());
+        ShareDataReader(ipc("d6"), false, 1, false, 2, 4, "v");
+      },
+      "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) ShareDataVideo/format: ");
+  EXPECT_DEATH(
+      {
         ShareDataReader first(ipc("d4"), false, 1, true, 0, 0, "c");
         ShareDataReader second(ipc("d5"), false, 1, true, 0, 0, "c");
       },
