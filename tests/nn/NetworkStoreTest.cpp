@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <set>
 #include <thread>
 
 #include "base/EnumStore.h"
@@ -137,6 +138,7 @@ TEST(NetworkStoreTest, DetectorFindsTheAstronautsFaceFromAnEngineResizeIntoItsIn
        grey = produce_mmz_ImageYuv420sp(512, 512, nullptr);
   ASSERT_TRUE(astronaut->load(KAVO_SOURCE_DIR "/data/astronaut.jpg", ImageBase::DECODE_DEFAULT));
   grey->reset(128, 128, 128);
+  std::set<uint64_t> buffers;  // each frame's input is its own buffer copy
   for (long long frame : {0, 1}) {
     SCOPED_TRACE(frame == 0 ? "astronaut" : "uniform grey");
     ImageBase* picture = frame == 0 ? astronaut.get() : grey.get();
@@ -144,6 +146,7 @@ TEST(NetworkStoreTest, DetectorFindsTheAstronautsFaceFromAnEngineResizeIntoItsIn
     auto input = std::dynamic_pointer_cast<BlobSSCImage>(claimed.at(1));
     // The image is a view of the tensor's buffer copy: the engine writes the network input itself.
     ASSERT_EQ(input->image()->phy(), input->pBlobInfo()->u64PhyAddr);
+    EXPECT_TRUE(buffers.insert(input->image()->phy()).second);
     auto scratch = produce_roi_resize_scratch(*picture, *input->image(), {0.f, 0.f, 1.f, 1.f});
     MI_TEST_ResetCallLog();
     input->image()->roi_resize_from(picture, {0.f, 0.f, 1.f, 1.f}, scratch, 0, 0, 0, false, false);
