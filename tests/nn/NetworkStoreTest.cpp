@@ -262,6 +262,7 @@ void run(const Overrides& overrides, const char* patch, int action) {
     singleton_NetworkStore();
   }
   if (action == 8) query_NetworkResourceUnionNetworkForward(4);
+  if (action == 9) produce_FeatureMap(128, "tiny");
   if (action >= 4 && action < 8) step_b(action < 6, action % 2 == 0);
 }
 
@@ -269,7 +270,8 @@ TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
   struct Row {
     Overrides overrides;
     const char* patch;
-    int action;  // 0 store, 1 unknown network's store, 2 library feature map, 3 copies, 4-7 steps, 8 query
+    int action;  // 0 store, 1 unknown network's store, 2 library feature map, 3 copies, 4-7 steps, 8 query, 9
+                 // feature map without a blob
     const char* message;
   } rows[] = {
       {{{"compCoreList", {}}},
@@ -314,6 +316,7 @@ TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
       {kTiny, "{}", 6, "it != outputIdx.end\\(\\) cannot find idx 0: "},
       {kTiny, "{}", 7, "idx >= outputsz 0, 1"},
       {{}, "{}", 8, "not \\(failCheck and not ptr\\) NETWORK_B may be not enabled"},
+      {{}, "{}", 9, "not \\(failCheck and not ptr\\) UNKNOWN\\(128\\)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
