@@ -15,6 +15,7 @@
 #include "testing/FrameMessages.h"
 #include "testing/LogCapture.h"
 #include "util/FrameReader.h"
+#include "util/ImageYuv420sp.h"
 #include "util/ProduceImage.h"
 #include "util/ShareData.h"
 
@@ -87,14 +88,22 @@ TEST(FrameReaderTest, VideoFramesAreNumberedCopiedAndResized) {
   pub.send(header(16 * 8 * 3 / 2 - 2));  // wrong size: dropped
   for (int i = 0; i < 3; ++i) pub.send(header(16 * 8 * 3 / 2));
   auto large = image_resource(2), small = image_resource(4);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.grab_frame(large, small), nullptr);
+  // Rows longer than the frame's (a tensor's padded rows) take it row by row; the padding stays.
+  std::vector<unsigned char> padded(20 * 12, 0xEE);
+  auto strided = std::make_shared<ResourceImage>(
+      2, "image", "none",
+      std::make_shared<ImageYuv420sp>(
+          std::make_shared<BlobPlane<unsigned char>>(padded.data(), 1, 12, 20, 16), nullptr));
+  for (auto* res : {&large, &large, &strided}) EXPECT_EQ(reader.grab_frame(*res, small), nullptr);
   EXPECT_EQ(reader.frameId(), 2);
   EXPECT_EQ(reader.pts(), 200u);
   EXPECT_EQ(reader.dropped(FrameReaderDrop::kVideoSize), 1u);
-  const ImageBase& img = *large->image();
-  ASSERT_EQ(img.width(), 16u);
-  for (unsigned int y = 0; y < 12; ++y)
-    for (unsigned int x = 0; x < 16; ++x) ASSERT_EQ(img.data()[y * img.stride() + x], (y * 16 + x) & 0xff);
+  for (const ImageBase* img : {large->image().get(), strided->image().get()}) {
+    ASSERT_EQ(img->width(), 16u);
+    for (unsigned int y = 0; y < 12; ++y)
+      for (unsigned int x = 0; x < img->stride(); ++x)
+        ASSERT_EQ(img->data()[y * img->stride() + x], x < 16 ? (y * 16 + x) & 0xff : 0xEE) << x << "," << y;
+  }
   EXPECT_EQ(small->image()->width(), 8u);
   EXPECT_EQ(small->image()->height(), 4u);
   ASSERT_TRUE(singleton_FrameDetailDict()->get(2, std::chrono::milliseconds(0)));
