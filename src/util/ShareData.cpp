@@ -106,6 +106,12 @@ bool ShareDataReader::receive(size_t capacity, const char* what, const char** da
 }
 
 VideoFrame ShareDataReader::read_from_video() {
+  const VideoFrameView frame = read_video_in_place();
+  return {frame.width, frame.height, frame.type, frame.frameId,
+          std::make_shared<BufferVector>(frame.payload, frame.size)};
+}
+
+VideoFrameView ShareDataReader::read_video_in_place() {
   for (;;) {
     const char* data = nullptr;
     size_t size = 0;
@@ -135,8 +141,7 @@ VideoFrame ShareDataReader::read_from_video() {
       drop(ShareDataDrop::kResolution);
       continue;
     }
-    return {width, height, type, -1,
-            std::make_shared<BufferVector>(data + kVideoHeader, size - kVideoHeader)};
+    return {width, height, type, -1, header + kVideoHeader, size - kVideoHeader};
   }
 }
 

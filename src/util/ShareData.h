@@ -31,6 +31,17 @@ struct VideoFrame {
   std::shared_ptr<Buffer> pData;
 };
 
+// One received video frame whose payload is not copied: `payload` points into the reader's receive
+// buffer and stays valid until the next receive on the same reader.
+struct VideoFrameView {
+  int width = 0;
+  int height = 0;
+  unsigned char type = 0;
+  long long frameId = -1;
+  const unsigned char* payload = nullptr;
+  size_t size = 0;
+};
+
 // Why a received message was dropped.
 enum class ShareDataDrop : int {
   kReceive,     // the socket reported a failure
@@ -71,6 +82,9 @@ class ShareDataReader {
   std::pair<long long, DataDesc> read_from_camera();
   // Blocks until a valid video message arrives.
   VideoFrame read_from_video();
+  // The same receive, checks and drops, without copying the payload: for a caller that copies the
+  // pixels straight to where they go, before it receives again.
+  VideoFrameView read_video_in_place();
   // Splits one camera message: (frame type, (records, extra bytes)). Frame type -1 and empty fields
   // when the message is malformed (logged at ERROR).
   static std::pair<long long, DataDesc> decode(std::deque<signed char>& bytes);

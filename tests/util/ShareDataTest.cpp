@@ -82,12 +82,12 @@ TEST(ShareDataTest, VideoOverZmqSkipsAndCountsEveryMalformedMessage) {
   for (ShareDataDrop why :
        {ShareDataDrop::kShort, ShareDataDrop::kMagic, ShareDataDrop::kType, ShareDataDrop::kResolution})
     EXPECT_EQ(reader.dropped(why), 1u) << static_cast<int>(why);
-  VideoFrame second = reader.read_from_video();
+  const VideoFrameView second = reader.read_video_in_place();  // the same checks, the payload in place
   EXPECT_EQ(reader.dropped(ShareDataDrop::kParts), 1u);
   EXPECT_EQ(reader.dropped_total(), 5u);
   EXPECT_EQ(second.width, 4);
   EXPECT_EQ(second.height, 2);
-  EXPECT_EQ(second.pData->toString(), video(magic, 0, 4, 2, 12).substr(12));
+  EXPECT_EQ(std::string(second.payload, second.payload + second.size), video(magic, 0, 4, 2, 12).substr(12));
 }
 
 TEST(ShareDataTest, CameraOverNanomsgNumbersAcceptedFramesAndDropsTheRest) {
@@ -105,7 +105,7 @@ TEST(ShareDataTest, CameraOverNanomsgNumbersAcceptedFramesAndDropsTheRest) {
   joined = true;
   prober.join();
 
-  for (const std::string& m : {std::string("ab"), be32(0) + "abc", be32(0) + be32(99) + "x",
+  for (const std::string& m : {std::string(), std::string("ab"), be32(0) + "abc", be32(0) + be32(99) + "x",
                                camera(1, "r", ""), camera(0, std::string(1100, 'r'), "")})
     send(m);
   send(camera(0, std::string(544, 'r'), "END"));
@@ -114,7 +114,7 @@ TEST(ShareDataTest, CameraOverNanomsgNumbersAcceptedFramesAndDropsTheRest) {
   while (*(frame = reader.read_from_camera()).second.second != "END") ++probes;
   EXPECT_EQ(frame.first, 1 + probes);
   EXPECT_EQ(frame.second.first->size(), 544u);
-  EXPECT_EQ(reader.dropped(ShareDataDrop::kEnvelope), 3u);
+  EXPECT_EQ(reader.dropped(ShareDataDrop::kEnvelope), 4u);
   EXPECT_EQ(reader.dropped(ShareDataDrop::kFrameType), 1u);
   EXPECT_EQ(reader.dropped(ShareDataDrop::kTruncated), 1u);
   nn_close(pub);
