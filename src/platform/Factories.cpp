@@ -7,7 +7,9 @@
 #include "base/EnumStore.h"
 #include "kbase/Database.h"
 #include "kbase/Subscriber.h"
+#include "nn/NetworkDetail.h"
 #include "task/RoiResource.h"
+#include "util/BlobGeneral.h"
 #include "util/FrameReader.h"
 #include "util/ProduceImage.h"
 #include "util/ResourceImage.h"
@@ -45,6 +47,37 @@ std::shared_ptr<FrameResourceStore> singleton_FrameResourceStore() {
     return s;
   }();
   return store;
+}
+
+std::shared_ptr<FrameResourceStore> get_FrameResourceStore(unsigned long long networkId, bool failCheck) {
+  using StoreMap = std::unordered_map<unsigned long long, std::shared_ptr<FrameResourceStore>>;
+  static const StoreMap stores = [] {
+    LOG(WARNING) << "get_FrameResourceStore";
+    StoreMap m;
+    const auto detail = singleton_NetworkDetail();
+    for (unsigned long long id : detail->network_list()) {
+      const auto desc = detail->network_get(id, true);
+      const unsigned long long used = desc->resUnionInput | desc->resUnionOutput;
+      std::unordered_map<unsigned long long, std::string> names;
+      for (const auto& [resId, name] : singleton_EnumStore()->mapId2String("RESOURCE", desc->resZone))
+        if ((resId & used) != 0) names.emplace(resId, name);
+      const int memCnt = singleton_ParamCfg()->select_single<int>("memCntPreallocatedByLib_Single", true, 0);
+      CHECK(memCnt <= 10);
+      m.emplace(id, produce_FrameResourceStore(names, memCnt, 1, desc->resZone));
+    }
+    return m;
+  }();
+  auto it = stores.find(networkId);
+  if (it != stores.end()) return it->second;
+  CHECK(not failCheck) << "cannot find " << singleton_EnumStore()->convert("NETWORK", networkId, "none");
+  return nullptr;
+}
+
+std::shared_ptr<ResourceBase> produce_FeatureMap(unsigned long long resId, const std::string& zone) {
+  const auto pBlobDesc = singleton_NetworkDetail()->blob_get(resId, true, zone);
+  CHECK(pBlobDesc->managed != BlobDescription::MANAGED_BY_LIBRARY)
+      << singleton_EnumStore()->convert("RESOURCE", resId, zone) << " is managed by library, cannot produce";
+  return std::make_shared<BlobGeneral<float>>(pBlobDesc->shape, false, resId, "UNKNOWN_BLOBGENERAL");
 }
 
 std::shared_ptr<ShareDataReader> singleton_ShareDataReader() {

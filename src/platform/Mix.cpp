@@ -8,6 +8,7 @@
 #include "base/EnumStore.h"
 #include "base/ParamCfg.h"
 #include "kbase/Database.h"
+#include "nn/NetworkDetail.h"
 
 std::pair<unsigned long long, unsigned long long> query_TaskResourceUnionGlobal(unsigned long long taskId) {
   const auto enums = singleton_EnumStore();
@@ -19,4 +20,10 @@ std::pair<unsigned long long, unsigned long long> query_TaskResourceUnionGlobal(
   const auto resources = enums->get("RESOURCE");
   return {resources->collect(view->select_multi_local("input", false, {}), "none"),
           resources->collect(view->select_multi_local("output", false, {}), "none")};
+}
+
+std::pair<unsigned long long, unsigned long long> query_NetworkResourceUnionNetworkForward(
+    unsigned long long networkId) {
+  const auto desc = singleton_NetworkDetail()->network_get(networkId, true);
+  return {desc->resUnionInput, desc->resUnionOutput};
 }

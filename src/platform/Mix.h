@@ -1,5 +1,5 @@
 // Pipeline resource queries: which resource kinds a task reads and writes, from the task dependency
-// configuration.
+// configuration or from a network's description.
 #pragma once
 
 #include <utility>
@@ -9,3 +9,8 @@
 // being its "TASK" enum name in zone "none". A sub-key other than "input" or "output" is fatal.
 // Thread-safe.
 std::pair<unsigned long long, unsigned long long> query_TaskResourceUnionGlobal(unsigned long long taskId);
+
+// (resUnionInput, resUnionOutput) of network `networkId` in the network catalogue; a network without
+// a description is fatal there. Thread-safe.
+std::pair<unsigned long long, unsigned long long> query_NetworkResourceUnionNetworkForward(
+    unsigned long long networkId);
