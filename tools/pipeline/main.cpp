@@ -82,7 +82,7 @@ bool parse(int argc, char** argv, std::string* config,
     else if (a == "--help" || a == "-h")
       return false;
     else
-      throw std::invalid_argument("unknown option " + a);
+      throw std::invalid_argument("unknown option " + a + " (--help lists the options)");
   }
   return true;
 }
@@ -184,7 +184,6 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(ctx.settings.outputDir);
   } catch (const std::exception& e) {
     std::cerr << "kavo_pipeline: " << e.what() << "\n";
-    if (configPath.empty()) std::cerr << kUsage;
     return 2;
   }
 
