@@ -92,13 +92,17 @@ void configure(const std::string& path, const std::vector<std::pair<std::string,
   auto db = std::make_shared<DatabaseJsonMem>();
   if (!db->load(path, false, 0))
     throw std::runtime_error("cannot load the configuration " + path + ": " + db->error());
+  auto set = [&db](const std::string& key, const std::string& value) {
+    db->store_multi_local(key, value.empty() ? std::vector<std::string>{} : std::vector<std::string>{value},
+                          false);
+  };
+  for (const auto& s : sets)
+    if (s.first.rfind("*/", 0) != 0) set(s.first, s.second);
+  // "*/" keys belong to the socket of the mode in force, which an option may just have changed.
   const bool camera = db->select_single<bool>("FrameReaderHisi/fromCameraNotVideo", false, true);
-  for (const auto& s : sets) {
-    std::string key = s.first;
-    if (key.rfind("*/", 0) == 0) key = (camera ? "ShareDataCamera" : "ShareDataVideo") + key.substr(1);
-    db->store_multi_local(
-        key, s.second.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.second}, false);
-  }
+  for (const auto& s : sets)
+    if (s.first.rfind("*/", 0) == 0)
+      set((camera ? "ShareDataCamera" : "ShareDataVideo") + s.first.substr(1), s.second);
   install_ParamCfg(db);
 }
 
