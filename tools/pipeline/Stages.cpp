@@ -16,7 +16,6 @@
 #include "nn/NetworkWrapperBase.h"
 #include "platform/Factories.h"
 #include "platform/Mix.h"
-#include "platform/Mmz.h"
 #include "task/DetectorHandler.h"
 #include "task/ObjectTrace.h"
 #include "task/RoiResource.h"
@@ -295,8 +294,10 @@ void track_stage(Context& ctx) {
             faces.push_back(small);
         }
       }
-      const auto image = as<ResourceImage>(task.mapRead(), ctx.small);
-      std::vector<FaceRecord> tracked = tracker.update(last, faces, image ? image->image() : nullptr);
+      // Each trace keeps a weak reference to the image its boxes were found in (when the task reads one).
+      const auto image =
+          task.mapRead().count(ctx.small) ? as<ResourceImage>(task.mapRead(), ctx.small)->image() : nullptr;
+      std::vector<FaceRecord> tracked = tracker.update(last, faces, image);
       // TrackerRois: the largest face, the number of faces.
       auto summary = as<TrackerRois>(task.mapWrite(), ctx.tracker);
       summary->count_ = static_cast<int32_t>(tracked.size());
