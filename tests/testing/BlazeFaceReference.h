@@ -1,84 +1,56 @@
-// The reference face detector for tests and benchmarks of the BlazeFace network: OpenCV dnn runs the
-// short-range BlazeFace ONNX file on a 128 x 128 RGB picture, the anchors are decoded as the model's
-// authors publish them (cell centres, offsets and sizes in input pixels, sigmoid scores) and
-// cv::dnn::NMSBoxes keeps the best boxes. Independent of the library and of the IPU stand-in's adapter.
+// The reference face detector for tests and benchmarks of the BlazeFace network, independent of the
+// library and of the IPU stand-in: OpenCV dnn runs the short-range BlazeFace ONNX file on a 128 x 128
+// RGB picture, the anchors are decoded as the model's authors publish them (cell centres, offsets and
+// sizes in input pixels, sigmoid scores), cv::dnn::NMSBoxes keeps the best boxes and each kept box
+// becomes the score-weighted mean of the boxes overlapping it (the authors' weighted suppression).
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <opencv2/dnn.hpp>
-#include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
 struct ReferenceFace {
-  cv::Rect2d box;  // normalised to the picture: x, y, width, height
-  float score = 0.f;
+  cv::Rect2d box;  // normalised to the picture
+  float score;
 };
 
-class BlazeFaceReference {
- public:
-  explicit BlazeFaceReference(const std::string& onnxFile) : net_(cv::dnn::readNetFromONNX(onnxFile)) {}
-
-  // Faces in `rgb128` (8-bit RGB, 128 x 128) scoring at least `minScore`, after NMS at `nmsIou`; with
-  // `blend` each kept box is the score-weighted mean of the boxes overlapping it by more than nmsIou
-  // (the authors' weighted suppression), else the top box itself.
-  std::vector<ReferenceFace> detect(const cv::Mat& rgb128, bool blend, float minScore = 0.5f,
-                                    float nmsIou = 0.3f) {
-    cv::Mat f;
-    rgb128.convertTo(f, CV_32FC3, 1.0 / 127.5, -1.0);
-    const int sizes[] = {1, 128, 128, 3};
-    cv::Mat blob(4, sizes, CV_32F);
-    f.reshape(1, 1).copyTo(cv::Mat(1, 128 * 128 * 3, CV_32F, blob.ptr<float>()));
-    net_.setInput(blob);
-    std::vector<cv::Mat> out;
-    net_.forward(out, std::vector<std::string>{"Identity:0", "Identity_1:0", "Identity_2:0", "Identity_3:0"});
-    std::vector<cv::Rect2d> boxes;
-    std::vector<float> scores;
-    decode(out[0], out[2], 16, 2, minScore, &boxes, &scores);
-    decode(out[1], out[3], 8, 6, minScore, &boxes, &scores);
-    std::vector<int> keep;
-    cv::dnn::NMSBoxes(boxes, scores, minScore, nmsIou, keep);
-    std::vector<ReferenceFace> faces;
-    for (int k : keep)
-      faces.push_back({blend ? blended(boxes, scores, boxes[k], nmsIou) : boxes[k], scores[k]});
-    return faces;
-  }
-
- private:
-  static cv::Rect2d blended(const std::vector<cv::Rect2d>& boxes, const std::vector<float>& scores,
-                            const cv::Rect2d& top, float iou) {
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0, sum = 0;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-      const double inter = (boxes[i] & top).area();
-      if (inter / (boxes[i].area() + top.area() - inter) <= iou) continue;
-      x1 += scores[i] * boxes[i].x;
-      y1 += scores[i] * boxes[i].y;
-      x2 += scores[i] * boxes[i].br().x;
-      y2 += scores[i] * boxes[i].br().y;
-      sum += scores[i];
-    }
-    return cv::Rect2d(cv::Point2d(x1 / sum, y1 / sum), cv::Point2d(x2 / sum, y2 / sum));
-  }
-
-  // Anchors at the centres of a g x g grid, `priors` per cell in row-major cell order; per anchor a
-  // score logit and (dx, dy, w, h, landmarks...) in input pixels.
-  static void decode(const cv::Mat& logits, const cv::Mat& regs, int g, int priors, float minScore,
-                     std::vector<cv::Rect2d>* boxes, std::vector<float>* scores) {
-    const float* s = logits.ptr<float>();
-    const float* r = regs.ptr<float>();
-    const size_t per = regs.total() / logits.total();
+// Faces in `rgb128` (8-bit RGB, 128 x 128, continuous) scoring at least 0.5, suppressed at IoU 0.3.
+inline std::vector<ReferenceFace> blazeface_reference(cv::dnn::Net& net, const cv::Mat& rgb128) {
+  cv::Mat f;
+  rgb128.convertTo(f, CV_32FC3, 1.0 / 127.5, -1.0);
+  const int nhwc[] = {1, 128, 128, 3};
+  net.setInput(cv::Mat(4, nhwc, CV_32F, f.data));
+  std::vector<cv::Mat> out;
+  net.forward(out, std::vector<std::string>{"Identity:0", "Identity_1:0", "Identity_2:0", "Identity_3:0"});
+  std::vector<cv::Rect2d> boxes;
+  std::vector<float> scores;
+  for (int head = 0; head < 2; ++head) {  // 16 x 16 cells of 2 anchors, 8 x 8 cells of 6
+    const int g = head == 0 ? 16 : 8, priors = head == 0 ? 2 : 6;
+    const size_t per = out[head + 2].total() / out[head].total();  // box, then landmarks
     for (int a = 0; a < g * g * priors; ++a) {
-      const float score = 1.f / (1.f + std::exp(-std::max(-100.f, std::min(100.f, s[a]))));
-      if (score < minScore) continue;
+      const float score = 1.f / (1.f + std::exp(-out[head].ptr<float>()[a]));
+      const float* b = out[head + 2].ptr<float>() + a * per;
       const int cell = a / priors;
-      const double cx = (cell % g + 0.5) / g + r[a * per] / 128.0;
-      const double cy = (cell / g + 0.5) / g + r[a * per + 1] / 128.0;
-      const double w = r[a * per + 2] / 128.0, h = r[a * per + 3] / 128.0;
-      boxes->emplace_back(cx - w / 2, cy - h / 2, w, h);
-      scores->push_back(score);
+      const double cx = (cell % g + 0.5) / g + b[0] / 128, cy = (cell / g + 0.5) / g + b[1] / 128;
+      if (score < 0.5f) continue;
+      boxes.emplace_back(cx - b[2] / 256, cy - b[3] / 256, b[2] / 128, b[3] / 128);
+      scores.push_back(score);
     }
   }
-
-  cv::dnn::Net net_;
-};
+  std::vector<int> keep;
+  cv::dnn::NMSBoxes(boxes, scores, 0.5f, 0.3f, keep);
+  std::vector<ReferenceFace> faces;
+  for (int k : keep) {
+    cv::Vec4d sum;
+    double weight = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      const double inter = (boxes[i] & boxes[k]).area();
+      if (inter / (boxes[i].area() + boxes[k].area() - inter) <= 0.3) continue;
+      sum += scores[i] * cv::Vec4d(boxes[i].x, boxes[i].y, boxes[i].width, boxes[i].height);
+      weight += scores[i];
+    }
+    faces.push_back({cv::Rect2d(sum[0] / weight, sum[1] / weight, sum[2] / weight, sum[3] / weight), scores[k]});
+  }
+  return faces;
+}
