@@ -103,6 +103,14 @@ void configure(const std::string& path, const std::vector<std::pair<std::string,
   for (const auto& s : sets)
     if (s.first.rfind("*/", 0) == 0)
       set((camera ? "ShareDataCamera" : "ShareDataVideo") + s.first.substr(1), s.second);
+  // The networks the stages name are enabled.
+  std::vector<std::string> enabled = db->select_multi_local("networkEnabled", false, {});
+  for (const char* key : {"Pipeline/detector", "Pipeline/cropDetector"}) {
+    const std::string net = db->select_single(key, false, "");
+    if (!net.empty() && std::find(enabled.begin(), enabled.end(), net) == enabled.end())
+      enabled.push_back(net);
+  }
+  db->store_multi_local("networkEnabled", enabled, false);
   install_ParamCfg(db);
 }
 
