@@ -287,11 +287,14 @@ void track_stage(Context& ctx) {
       // Small faces the crop stage found in this frame or the two before, unless the full view has them.
       const CombFidMapResBase crop = store->fetch_byframe_coarsely(last - 2, last, ctx.partRois, 0, 0, true);
       if (crop.frameId >= 0) {
-        for (const auto& small : as<DetectorPartRois>(crop.mapRes, ctx.partRois)->get()[ctx.faceCategory]) {
+        // A copy: get() returns a temporary map.
+        const std::vector<ScoredBBox<float>> small =
+            as<DetectorPartRois>(crop.mapRes, ctx.partRois)->get()[ctx.faceCategory];
+        for (const auto& face : small) {
           if (std::none_of(faces.begin(), faces.end(), [&](const ScoredBBox<float>& f) {
-                return f.box.compute_intersection(small.box) > 0;
+                return f.box.compute_intersection(face.box) > 0;
               }))
-            faces.push_back(small);
+            faces.push_back(face);
         }
       }
       // Each trace keeps a weak reference to the image its boxes were found in (when the task reads one).
