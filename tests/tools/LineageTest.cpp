@@ -27,6 +27,8 @@ TEST(LineageTest, ClassifiesEveryFrameAndCountsSequenceGaps) {
   EXPECT_EQ(j["unfinished"], 1);
   EXPECT_EQ(j["frames"][3]["dropped"], "evicted");
   EXPECT_EQ(j["frames"][5]["seq"], 6);
+  EXPECT_EQ(j["latencyMs"]["arrival->output"]["count"], 2);  // frames 0 and 4
+  EXPECT_EQ(j["latencyMs"]["detect->track"]["count"], 1);
   l.stamp(5, Lineage::kOutput);
   EXPECT_TRUE(l.settled());
 }

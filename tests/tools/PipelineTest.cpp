@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -34,10 +35,11 @@ TEST(PipelineTest, TheFaceFollowsTheSyntheticPanWithOneTrackOverEachTransport) {
     SCOPED_TRACE(transport);
     const std::string addr = "ipc:///tmp/kavo-pipe-" + transport + std::to_string(getpid());
     const std::string out = ::testing::TempDir() + "pipeline-" + transport;
+    std::filesystem::remove_all(out);
     const std::string count = " --count " + std::to_string(kFrames);
     // The pipeline binds the address; the sender starts once it says it is waiting for frames.
     FILE* pipeline =
-        popen((std::string(KAVO_PIPELINE) + " --config " KAVO_PIPELINE_CONFIG " --every 0 --bind --addr " +
+        popen((std::string(KAVO_PIPELINE) + " --config " KAVO_PIPELINE_CONFIG " --every 20 --bind --addr " +
                addr + " --transport " + transport + " --out " + out + count + " 2>" + out + ".log")
                   .c_str(),
               "r");
@@ -64,6 +66,9 @@ TEST(PipelineTest, TheFaceFollowsTheSyntheticPanWithOneTrackOverEachTransport) {
     for (const auto& frame : stats["frames"]) {
       if (!frame.contains("output")) continue;
       SCOPED_TRACE("frame " + frame["id"].dump());
+      char picture[32];
+      std::snprintf(picture, sizeof picture, "/frame_%06lld.jpg", frame["id"].get<long long>());
+      EXPECT_EQ(std::ifstream(out + picture).good(), frame["id"].get<long long>() % 20 == 0);
       ASSERT_EQ(frame["faces"].size(), 1u);
       const auto& face = frame["faces"][0];
       const auto b = face["box"];
