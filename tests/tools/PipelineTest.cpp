@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 
 #include "FrameProtocol.h"
@@ -68,11 +69,19 @@ TEST(PipelineTest, TheFaceFollowsTheSyntheticPanWithOneTrackOverEachTransport) {
       SCOPED_TRACE("frame " + frame["id"].dump());
       char picture[32];
       std::snprintf(picture, sizeof picture, "/frame_%06lld.jpg", frame["id"].get<long long>());
-      EXPECT_EQ(std::ifstream(out + picture).good(), frame["id"].get<long long>() % 20 == 0);
+      const bool written = std::ifstream(out + picture).good();
+      EXPECT_EQ(written, frame["id"].get<long long>() % 20 == 0);
+      const cv::Mat drawn = written ? cv::imread(out + picture) : cv::Mat();
       ASSERT_EQ(frame["faces"].size(), 1u);
       const auto& face = frame["faces"][0];
       const auto b = face["box"];
       const BoundBox<float> box(b[0], b[1], b[2], b[3]);
+      if (!drawn.empty() &&
+          face["confirmed"].get<bool>()) {  // green where the box's left edge crosses its middle
+        const cv::Vec3b bgr =
+            drawn.at<cv::Vec3b>(static_cast<int>(box.center_y() * 1080), static_cast<int>(box.xmin() * 1920));
+        EXPECT_TRUE(bgr[1] > 180 && bgr[0] < 100 && bgr[2] < 100) << bgr;
+      }
       if (!first) first = &frame;
       const auto& f0 = (*first)["faces"][0];
       EXPECT_EQ(face["track"], f0["track"]);
