@@ -208,6 +208,11 @@ TEST(NetworkStoreTest, StoresQueriesAndSkippedNetworksFollowTheConfiguration) {
   EXPECT_EQ(get_FrameResourceStore(2, false), nullptr);
   EXPECT_EQ(get_FrameResourceStore(8, false), nullptr);
   EXPECT_EQ(query_TaskResourceUnionGlobal(id_of("TASK", "TASK_DETECT")), std::make_pair(4ull, 0ull));
+  KAVO_MODEL_CFG_S cfg{"a", "a.kavo", 1, 3};
+  EXPECT_EQ(NetworkWrapperSSC::print(cfg),
+            "modelName(a): \nmodelFile(a.kavo): \nmaxRoiSize = 1\nnumBlobCopies = 3");
+  const std::string maps = NetworkWrapperSSC::print({{}, {{"loc8", {KAVO_MODEL_BLOB_INFO_S()}}}});
+  EXPECT_NE(maps.find("****** output ******\nblobname = loc8, size = 1\n"), std::string::npos) << maps;
   EXPECT_EQ(std::dynamic_pointer_cast<BlobGeneral<float>>(produce_FeatureMap(64, "tiny"))->shape(),
             (std::vector<int>{2, 3}));
   use_config(with(ten, {{"networkEnabled", {"NETWORK_DETECTOR", "NETWORK_GHOST"}}}));
@@ -256,14 +261,17 @@ void run(const Overrides& overrides, const char* patch, int action) {
     use_config(with(kSample, {{"memCntPreallocatedByLib_Single", {"0"}}}));
     singleton_NetworkStore();
   }
-  if (action >= 4) step_b(action < 6, action % 2 == 0);
+  if (action == 8) query_NetworkResourceUnionNetworkForward(4);
+  if (action == 9) produce_FeatureMap(128, "tiny");
+  if (action >= 4 && action < 8) step_b(action < 6, action % 2 == 0);
 }
 
 TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
   struct Row {
     Overrides overrides;
     const char* patch;
-    int action;  // 0 store, 1 unknown network's store, 2 library feature map, 3 copies, 4.. steps
+    int action;  // 0 store, 1 unknown network's store, 2 library feature map, 3 copies, 4-7 steps, 8 query, 9
+                 // feature map without a blob
     const char* message;
   } rows[] = {
       {{{"compCoreList", {}}},
@@ -307,6 +315,8 @@ TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
       {kTiny, "{}", 5, "idx >= inputsz 0, 1"},
       {kTiny, "{}", 6, "it != outputIdx.end\\(\\) cannot find idx 0: "},
       {kTiny, "{}", 7, "idx >= outputsz 0, 1"},
+      {{}, "{}", 8, "not \\(failCheck and not ptr\\) NETWORK_B may be not enabled"},
+      {{}, "{}", 9, "not \\(failCheck and not ptr\\) UNKNOWN\\(128\\)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
