@@ -1,5 +1,7 @@
 #include "FrameProtocol.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "mi_sys.h"
@@ -95,6 +97,21 @@ uint64_t now_pts() {
   MI_U64 pts = 0;
   MI_SYS_GetCurPts(0, &pts);
   return pts;
+}
+
+View synthetic_view(long long seq, int photoWidth, int photoHeight, int frameWidth, int frameHeight) {
+  const double t = static_cast<double>(seq);
+  const double h = photoHeight * (0.62 + 0.08 * std::sin(t * 0.02));
+  const double w = h * frameWidth / frameHeight;
+  const double cx = photoWidth * (0.5 + 0.06 * std::sin(t * 0.031));
+  const double cy = photoHeight * (0.36 + 0.04 * std::cos(t * 0.023));
+  auto even = [](double v) { return 2 * static_cast<int>(std::lround(v / 2)); };
+  View v;
+  v.w = std::max(2, even(w));
+  v.h = std::max(2, even(h));
+  v.x = even(cx - w / 2);
+  v.y = even(cy - h / 2);
+  return v;
 }
 
 }  // namespace frameproto

@@ -37,4 +37,14 @@ uint32_t checksum(const unsigned char* nv12, int width, int height);
 
 uint64_t now_pts();
 
+// What the synthetic camera sees at frame `seq`: a rectangle of photo pixels, [x, x + w) x [y, y + h),
+// all four even, with (nearly) the frame's aspect ratio; the frame is that rectangle scaled to the
+// frame's size. It pans and zooms slowly around the upper middle of the photo, where a portrait's
+// subject is: 0.54 to 0.70 of the photo's height, its centre within 6% of the width and 4% of the
+// height of (0.5, 0.36). Parts of the rectangle beyond the photo are grey.
+struct View {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+View synthetic_view(long long seq, int photoWidth, int photoHeight, int frameWidth, int frameHeight);
+
 }  // namespace frameproto

@@ -122,12 +122,37 @@ Options parse(int argc, char** argv) {
   return o;
 }
 
+// A BGR picture scaled to width x height as tightly packed NV12.
+void to_nv12(const cv::Mat& bgr, int width, int height, std::vector<unsigned char>& nv12) {
+  cv::Mat scaled, i420;
+  if (bgr.cols == width && bgr.rows == height)
+    scaled = bgr;
+  else
+    cv::resize(bgr, scaled, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+  cv::cvtColor(scaled, i420, cv::COLOR_BGR2YUV_I420);
+  const size_t luma = static_cast<size_t>(width) * height, quarter = luma / 4;
+  nv12.resize(luma * 3 / 2);
+  const unsigned char* p = i420.ptr<unsigned char>();
+  std::copy(p, p + luma, nv12.begin());
+  for (size_t i = 0; i < quarter; ++i) {
+    nv12[luma + 2 * i] = p[luma + i];
+    nv12[luma + 2 * i + 1] = p[luma + quarter + i];
+  }
+}
+
 // Frames as BGR pictures of any size.
 class Source {
  public:
   virtual ~Source() = default;
   // False at the end of a finite source.
   virtual bool next(cv::Mat& bgr) = 0;
+  // The next frame as tightly packed NV12 of width x height.
+  virtual bool next_nv12(int width, int height, std::vector<unsigned char>& nv12) {
+    cv::Mat bgr;
+    if (!next(bgr)) return false;
+    to_nv12(bgr, width, height, nv12);
+    return true;
+  }
   virtual void rewind() {}
 };
 
@@ -167,28 +192,43 @@ class VideoSource : public Source {
   cv::VideoCapture capture_;
 };
 
-// A camera slowly panning and zooming over a photo, so that whatever it shows moves.
+// A camera slowly panning and zooming over a photo (frameproto::synthetic_view), so that whatever
+// it shows moves along a path a test can compute. It renders NV12 directly: the view's rectangle of
+// the photo's Y plane, and of its U,V plane at half size, is scaled into the frame's planes.
 class SyntheticSource : public Source {
  public:
-  SyntheticSource(cv::Mat photo, int width, int height)
-      : photo_(std::move(photo)), aspect_(double(width) / height) {}
-  bool next(cv::Mat& bgr) override {
-    const double t = step_++;
-    const double zoom = 1.25 + 0.25 * std::sin(t * 0.013);
-    int w = static_cast<int>(std::min<double>(photo_.cols, photo_.rows * aspect_) / zoom);
-    int h = static_cast<int>(w / aspect_);
-    w = std::max(w, 2), h = std::max(h, 2);
-    const double cx = photo_.cols / 2.0 + (photo_.cols - w) / 2.0 * std::cos(t * 0.021);
-    const double cy = photo_.rows / 2.0 + (photo_.rows - h) / 2.0 * std::sin(t * 0.017);
-    const int x = std::clamp(static_cast<int>(cx - w / 2.0), 0, photo_.cols - w);
-    const int y = std::clamp(static_cast<int>(cy - h / 2.0), 0, photo_.rows - h);
-    bgr = photo_(cv::Rect(x, y, w, h));
+  explicit SyntheticSource(const cv::Mat& photo) : width_(photo.cols & ~1), height_(photo.rows & ~1) {
+    cv::Mat i420;
+    cv::cvtColor(photo(cv::Rect(0, 0, width_, height_)), i420, cv::COLOR_BGR2YUV_I420);
+    cv::Mat u(height_ / 2, width_ / 2, CV_8UC1, i420.ptr(height_));
+    cv::Mat v(height_ / 2, width_ / 2, CV_8UC1, i420.ptr(height_) + width_ * height_ / 4);
+    cv::Mat uv;
+    cv::merge(std::vector<cv::Mat>{u, v}, uv);
+    // A grey margin of the photo's size on every side holds any view of it.
+    cv::copyMakeBorder(i420.rowRange(0, height_), y_, height_, height_, width_, width_, cv::BORDER_CONSTANT,
+                       cv::Scalar(128));
+    cv::copyMakeBorder(uv, uv_, height_ / 2, height_ / 2, width_ / 2, width_ / 2, cv::BORDER_CONSTANT,
+                       cv::Scalar(128, 128));
+  }
+  bool next(cv::Mat&) override { return false; }  // frames come from next_nv12 only
+  bool next_nv12(int width, int height, std::vector<unsigned char>& nv12) override {
+    frameproto::View v = frameproto::synthetic_view(step_++, width_, height_, width, height);
+    v.x = std::clamp(v.x, -width_, width_), v.y = std::clamp(v.y, -height_, height_);
+    v.w = std::min(v.w, 2 * width_), v.h = std::min(v.h, 2 * height_);
+    nv12.resize(static_cast<size_t>(width) * height * 3 / 2);
+    cv::Mat y(height, width, CV_8UC1, nv12.data());
+    cv::Mat uv(height / 2, width / 2, CV_8UC2, nv12.data() + static_cast<size_t>(width) * height);
+    scale(y_(cv::Rect(v.x + width_, v.y + height_, v.w, v.h)), y);
+    scale(uv_(cv::Rect((v.x + width_) / 2, (v.y + height_) / 2, v.w / 2, v.h / 2)), uv);
     return true;
   }
 
  private:
-  cv::Mat photo_;
-  double aspect_;
+  static void scale(const cv::Mat& src, cv::Mat& dst) {
+    cv::resize(src, dst, dst.size(), 0, 0, dst.cols < src.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
+  }
+  int width_, height_;  // the photo's size, made even
+  cv::Mat y_, uv_;      // its Y plane and U,V pairs (half size), within grey margins
   long long step_ = 0;
 };
 
@@ -198,7 +238,7 @@ std::unique_ptr<Source> open_source(const Options& o) {
     const std::string path = o.source.size() > 10 ? o.source.substr(10) : "data/astronaut.jpg";
     cv::Mat photo = cv::imread(path, cv::IMREAD_COLOR);
     if (photo.empty()) throw std::runtime_error("cannot read the photo " + path);
-    return std::make_unique<SyntheticSource>(photo, o.width, o.height);
+    return std::make_unique<SyntheticSource>(photo);
   }
   if (fs::is_directory(o.source)) {
     std::vector<std::string> paths;
@@ -218,24 +258,6 @@ std::unique_ptr<Source> open_source(const Options& o) {
   auto video = std::make_unique<VideoSource>(o.source);
   if (!video->opened()) throw std::runtime_error("cannot open " + o.source);
   return video;
-}
-
-// A BGR picture scaled to width x height as tightly packed NV12.
-void to_nv12(const cv::Mat& bgr, int width, int height, std::vector<unsigned char>& nv12) {
-  cv::Mat scaled, i420;
-  if (bgr.cols == width && bgr.rows == height)
-    scaled = bgr;
-  else
-    cv::resize(bgr, scaled, cv::Size(width, height), 0, 0, cv::INTER_AREA);
-  cv::cvtColor(scaled, i420, cv::COLOR_BGR2YUV_I420);
-  const size_t luma = static_cast<size_t>(width) * height, quarter = luma / 4;
-  nv12.resize(luma * 3 / 2);
-  const unsigned char* p = i420.ptr<unsigned char>();
-  std::copy(p, p + luma, nv12.begin());
-  for (size_t i = 0; i < quarter; ++i) {
-    nv12[luma + 2 * i] = p[luma + i];
-    nv12[luma + 2 * i + 1] = p[luma + quarter + i];
-  }
 }
 
 class Publisher {
@@ -336,18 +358,16 @@ int main(int argc, char** argv) {
       pub = std::make_unique<NnPublisher>(o);
     std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
 
-    cv::Mat bgr;
     std::vector<unsigned char> nv12;
     const auto start = std::chrono::steady_clock::now();
     auto due = start;
     long long seq = 0;
     for (; !gStop && (o.count == 0 || seq < o.count); ++seq) {
-      if (!source->next(bgr)) {
+      if (!source->next_nv12(o.width, o.height, nv12)) {
         if (!o.loop) break;
         source->rewind();
-        if (!source->next(bgr)) break;
+        if (!source->next_nv12(o.width, o.height, nv12)) break;
       }
-      to_nv12(bgr, o.width, o.height, nv12);
       auto host =
           produce_ImageYuv420sp(o.width, o.height, std::make_shared<std::vector<unsigned char>>(nv12));
       const uint64_t pts = frameproto::now_pts();
