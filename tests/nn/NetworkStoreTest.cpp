@@ -95,6 +95,7 @@ std::string root_dir() { return ::testing::TempDir() + "netstore." + std::to_str
 void use_config(const Overrides& overrides, const json& network = sample_network()) {
   const std::string root = root_dir();
   for (const std::string& dir : {root, root + "/config", root + "/data"}) mkdir(dir.c_str(), 0755);
+  unlink((root + "/data/models").c_str());  // a reused pid finds an older run's link
   symlink(KAVO_BUILT_MODELS, (root + "/data/models").c_str());
   write_bytes(root + "/config/network.json", network.dump());
   write_bytes(root + "/data/ipu_firmware.bin", "fw");
