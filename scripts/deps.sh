@@ -15,6 +15,7 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev
   libopencv-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
