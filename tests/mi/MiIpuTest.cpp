@@ -2,6 +2,7 @@
 // refusals of an invocation. Static model information, missing firmware, the read callback and the
 // copy and checksum executors are tested through the network channel in KavoIpuNetworkTest.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,6 +18,12 @@ const bool kPrivateArena = use_private_arena("MiIpuTest");
 
 std::string temp_path(const std::string& name) {
   return ::testing::TempDir() + "mi_ipu_" + std::to_string(getpid()) + "_" + name;
+}
+
+long max_rss_kb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
 }
 
 MI_IPU_DevAttr_t dev_attr(MI_U32 maxVariable) { return MI_IPU_DevAttr_t{maxVariable, 16, 2, 16}; }
@@ -114,12 +121,16 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"zero dimension", with("inputs", nlohmann::json::array({ipu_tensor("in", 0, {4, 0})})),
        MI_ERR_IPU_NOT_SUPPORT},
       {"truncated payload", full.substr(0, full.size() - 1), MI_ERR_IPU_UNEXIST},
+      {"payload length of 1 GiB", full.substr(0, 12) + std::string("\0\0\0\x40", 4) + full.substr(16),
+       MI_ERR_IPU_UNEXIST},
       {"variable buffer over the device's", with("variableBufferSize", 0x10001), MI_ERR_IPU_NOMEM},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     MI_IPU_CHN chn = 0;
+    const long rssKb = max_rss_kb();
     EXPECT_EQ(create_chn_on(row.bytes, &chn), row.ret);
+    EXPECT_LT(max_rss_kb() - rssKb, 64 * 1024) << "the lengths in a file reserve no memory before its bytes";
   }
 }
 

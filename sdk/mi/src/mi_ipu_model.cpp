@@ -13,6 +13,7 @@ constexpr char kMagic[8] = {'K', 'A', 'V', 'O', 'I', 'P', 'U', '1'};
 constexpr std::uint32_t kPrefixBytes = 16;  // magic, header length, payload length
 // Larger headers are not model headers: a sealed or foreign file must not make us allocate much.
 constexpr std::uint32_t kMaxHeaderBytes = 1u << 20;
+constexpr std::uint32_t kPayloadChunk = 1u << 20;
 
 std::uint32_t le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -198,11 +199,21 @@ bool read_model_file(const Reader& read, std::string* header, std::string* paylo
   const std::uint32_t payloadBytes = le32(prefix + 12);
   if (headerBytes == 0 || headerBytes > kMaxHeaderBytes) return false;
   header->resize(headerBytes);
-  payload->resize(payloadBytes);
-  if (!read(&(*header)[0], kPrefixBytes, headerBytes) ||
-      (payloadBytes > 0 && !read(&(*payload)[0], kPrefixBytes + headerBytes, payloadBytes))) {
+  if (!read(&(*header)[0], kPrefixBytes, headerBytes)) {
     *readFailed = true;
     return false;
+  }
+  // The payload length is only the file's word for it: grow the buffer as its bytes arrive, so that a
+  // length beyond the end fails after reading what is there instead of first reserving up to 4 GiB.
+  payload->clear();
+  for (std::uint32_t done = 0; done < payloadBytes;) {
+    const std::uint32_t n = std::min(kPayloadChunk, payloadBytes - done);
+    payload->resize(done + n);
+    if (!read(&(*payload)[done], kPrefixBytes + headerBytes + done, n)) {
+      *readFailed = true;
+      return false;
+    }
+    done += n;
   }
   return true;
 }
