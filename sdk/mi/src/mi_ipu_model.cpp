@@ -23,8 +23,10 @@ std::uint32_t le32(const unsigned char* p) {
 bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* error) {
   std::memset(d, 0, sizeof(*d));
   const std::string name = j.at("name").get<std::string>();
-  const std::vector<std::uint32_t> shape = j.at("shape").get<std::vector<std::uint32_t>>();
-  const int format = j.at("format").get<int>();
+  std::vector<std::uint32_t> shape;
+  for (const nlohmann::json& v : j.at("shape").get<std::vector<nlohmann::json>>())
+    shape.push_back(integer<std::uint32_t>(v));
+  const int format = integer<int>(j.at("format"));
   d->eElmFormat = static_cast<MI_IPU_ELEMENT_FORMAT>(format);
   const std::uint32_t bytes = element_bytes(d->eElmFormat);
   if (bytes == 0 || name.size() >= MI_IPU_MAX_TENSOR_NAME_LEN || shape.empty() ||
@@ -45,17 +47,17 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
       *error = "NV12 tensor " + name + " needs 3 dimensions";
       return false;
     }
-    d->u32InnerMostStride = j.value("innerMostStride", shape[n - 2]);
+    d->u32InnerMostStride = integer(j, "innerMostStride", shape[n - 2]);
     rowBytes = shape[n - 2];
     aligned = static_cast<std::uint64_t>(shape[n - 3]) * d->u32InnerMostStride * 3 / 2;
   } else {
-    d->u32InnerMostStride = j.value("innerMostStride", shape[n - 1] * bytes);
+    d->u32InnerMostStride = integer(j, "innerMostStride", shape[n - 1] * bytes);
     rowBytes = static_cast<std::uint64_t>(shape[n - 1]) * bytes;
     std::uint64_t rows = 1;
     for (std::size_t i = 0; i + 1 < n; ++i) rows *= shape[i];
     aligned = rows * d->u32InnerMostStride;
   }
-  aligned = j.value("alignedBufSize", aligned);
+  aligned = integer(j, "alignedBufSize", aligned);
   // Rows may be padded, never overlap; a buffer may be larger than its rows need, never smaller
   // than the executors read (NV12 may be exactly its planes, which the library checks).
   if (d->u32InnerMostStride < rowBytes || aligned == 0 || aligned > 0xFFFFFFFFull) {
@@ -64,7 +66,7 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
   }
   d->u32AlignedBufSize = static_cast<MI_U32>(aligned);
   d->fScalar = j.value("scale", 1.0f);
-  d->s64ZeroPoint = j.value("zeroPoint", static_cast<std::int64_t>(0));
+  d->s64ZeroPoint = integer(j, "zeroPoint", static_cast<std::int64_t>(0));
   return true;
 }
 
@@ -225,7 +227,7 @@ bool parse_model(const std::string& header, const std::string& payload, Model* m
     return false;
   }
   try {
-    model->variableBufferSize = j.value("variableBufferSize", 0u);
+    model->variableBufferSize = integer(j, "variableBufferSize", 0u);
     for (const char* dir : {"inputs", "outputs"}) {
       auto& list = dir[0] == 'i' ? model->inputs : model->outputs;
       const std::size_t max = dir[0] == 'i' ? MI_IPU_MAX_INPUT_TENSOR_CNT : MI_IPU_MAX_OUTPUT_TENSOR_CNT;
