@@ -2,7 +2,9 @@
 #include "mi_ipu_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 namespace kavo_mi {
@@ -81,7 +83,16 @@ class ZerosExecutor : public Executor {
   std::vector<std::uint32_t> outSizes_;
 };
 
-// Writes `value` to every element of every output, converted to the output's element format.
+// `value` in T's range (NaN gives 0): a double beyond an integer type's range does not convert.
+template <typename T>
+T saturated(double value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<T>(
+      std::clamp<double>(value, std::numeric_limits<T>::lowest(), std::numeric_limits<T>::max()));
+}
+
+// Writes `value` to every element of every output, converted to the output's element format
+// (saturated to the range of an integer format).
 class ConstantExecutor : public Executor {
  public:
   ConstantExecutor(const Model& model, double value) {
@@ -90,12 +101,12 @@ class ConstantExecutor : public Executor {
       std::vector<std::uint8_t> pattern(bytes);
       switch (d.eElmFormat) {
         case MI_IPU_FORMAT_INT16: {
-          std::int16_t v = static_cast<std::int16_t>(value);
+          std::int16_t v = saturated<std::int16_t>(value);
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
         case MI_IPU_FORMAT_INT32: {
-          std::int32_t v = static_cast<std::int32_t>(value);
+          std::int32_t v = saturated<std::int32_t>(value);
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
@@ -104,8 +115,11 @@ class ConstantExecutor : public Executor {
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
+        case MI_IPU_FORMAT_INT8:
+          pattern[0] = static_cast<std::uint8_t>(saturated<std::int8_t>(value));
+          break;
         default:
-          pattern[0] = static_cast<std::uint8_t>(static_cast<std::int32_t>(value));
+          pattern[0] = saturated<std::uint8_t>(value);
           break;
       }
       std::vector<std::uint8_t> image(d.u32AlignedBufSize);
