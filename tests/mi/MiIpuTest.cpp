@@ -127,6 +127,10 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"payload length of 1 GiB", full.substr(0, 12) + std::string("\0\0\0\x40", 4) + full.substr(16),
        MI_ERR_IPU_UNEXIST},
       {"variable buffer over the device's", with("variableBufferSize", 0x10001), MI_ERR_IPU_NOMEM},
+      {"a constant output of 1 GiB opens unreserved", ipu_model_bytes(nlohmann::json::parse(R"({"executor":
+          "constant", "params": {"value": 1}, "inputs": [], "outputs": [{"name": "o", "format": 0,
+          "shape": [1073741824]}]})")),
+       MI_SUCCESS},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

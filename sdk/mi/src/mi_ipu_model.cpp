@@ -122,18 +122,22 @@ class ConstantExecutor : public Executor {
           pattern[0] = saturated<std::uint8_t>(value);
           break;
       }
-      std::vector<std::uint8_t> image(d.u32AlignedBufSize);
-      for (std::size_t i = 0; i < image.size(); ++i) image[i] = pattern[i % bytes];
-      images_.push_back(std::move(image));
+      patterns_.push_back(std::move(pattern));
+      sizes_.push_back(d.u32AlignedBufSize);
     }
   }
+  // Fills each output with its pattern here, not from a copy made at creation: a model file may
+  // declare outputs of up to 4 GiB, and opening it must not allocate them.
   void run(const std::vector<std::uint8_t*>&, const std::vector<std::uint8_t*>& outputs) override {
-    for (std::size_t k = 0; k < outputs.size(); ++k)
-      std::memcpy(outputs[k], images_[k].data(), images_[k].size());
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+      const std::vector<std::uint8_t>& pattern = patterns_[k];
+      for (std::uint32_t i = 0; i < sizes_[k]; ++i) outputs[k][i] = pattern[i % pattern.size()];
+    }
   }
 
  private:
-  std::vector<std::vector<std::uint8_t>> images_;  // the whole content of each output
+  std::vector<std::vector<std::uint8_t>> patterns_;  // one element of each output
+  std::vector<std::uint32_t> sizes_;                 // bytes of each output
 };
 
 // Output k gets the bytes of input k (as many as both hold; the rest zero); outputs without an
