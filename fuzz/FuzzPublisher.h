@@ -2,6 +2,7 @@
 // over inproc, so every input travels the same receive path as a message from another process.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <zmq.hpp>
 
@@ -20,8 +21,16 @@ class Publisher {
     zmq::message_t subscription;
     (void)pub_.recv(subscription);
   }
+  // libFuzzer's timers interrupt system calls: retried, never a finding.
   void send(const void* data, size_t size) {
-    pub_.send(zmq::const_buffer(data, size), zmq::send_flags::none);
+    for (;;) {
+      try {
+        pub_.send(zmq::const_buffer(data, size), zmq::send_flags::none);
+        return;
+      } catch (const zmq::error_t& e) {
+        if (e.num() != EINTR) throw;
+      }
+    }
   }
   void send(const std::string& m) { send(m.data(), m.size()); }
 
