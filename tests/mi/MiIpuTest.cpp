@@ -117,6 +117,7 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
        MI_ERR_IPU_NOT_SUPPORT},
       {"zero dimension", with("inputs", nlohmann::json::array({ipu_tensor("in", 0, {4, 0})})),
        MI_ERR_IPU_NOT_SUPPORT},
+      {"payload longer than one read", ipu_model_bytes(base, std::string((1 << 20) + 1, 'p')), MI_SUCCESS},
       {"truncated payload", full.substr(0, full.size() - 1), MI_ERR_IPU_UNEXIST},
       {"payload length of 1 GiB", full.substr(0, 12) + std::string("\0\0\0\x40", 4) + full.substr(16),
        MI_ERR_IPU_UNEXIST},
