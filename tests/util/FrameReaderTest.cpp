@@ -111,12 +111,15 @@ TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
   ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &block), MI_SUCCESS);
   const MI_PHY smallFrame = block + 16 * 8 * 3 / 2;
   const unsigned long long t = now_us();
+  std::string wraps = record(t - 40000, 16, 8, block);  // stride x height x 3 / 2 beyond 32 bits
+  put<unsigned int>(wraps, 104, 0x20000002), put<unsigned int>(wraps, 108, 0x20000002);
   pub.send(camera(0, record(t - 81000, 16, 8, block) + "pad", "first"));  // 275 bytes: large only
   pub.send(camera(0, record(t - 81000, 16, 8, block), ""));               // same pts
   pub.send(camera(0, record(t - 40000, 8, 8, block), ""));                // wrong size
   pub.send(camera(0, record(t - 40000, 16, 8, block, 2), ""));            // not a frame
-  pub.send(camera(0, record(t - 40000, 16, 8, 0x10000), ""));             // outside platform memory
-  pub.send(camera(0, record(t + 9000000, 16, 8, block), ""));             // from the future
+  pub.send(camera(0, wraps, ""));
+  pub.send(camera(0, record(t - 40000, 16, 8, 0x10000), ""));  // outside platform memory
+  pub.send(camera(0, record(t + 9000000, 16, 8, block), ""));  // from the future
   pub.send(camera(0, record(t - 51000, 16, 8, block) + record(t - 51000, 8, 4, smallFrame), "second"));
   pub.send(camera(0, record(t - 40000, 16, 8, block), "third"));
 
@@ -134,10 +137,11 @@ TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
   EXPECT_EQ(reader.delta_pts(), 30000u);
   EXPECT_EQ(reader.grab_frame(large, small)->toString(), "third");
   EXPECT_NEAR(reader.fps(), 1e6f / 20500, 0.01f);  // (t-40000 - (t-81000)) / 2 us per frame
-  for (FrameReaderDrop why :
-       {FrameReaderDrop::kStalePts, FrameReaderDrop::kDimension, FrameReaderDrop::kRecords,
-        FrameReaderDrop::kAddress, FrameReaderDrop::kFuturePts})
+  for (FrameReaderDrop why : {FrameReaderDrop::kStalePts, FrameReaderDrop::kDimension,
+                              FrameReaderDrop::kAddress, FrameReaderDrop::kFuturePts})
     EXPECT_EQ(reader.dropped(why), 1u) << static_cast<int>(why);
+  EXPECT_EQ(reader.dropped(FrameReaderDrop::kRecords), 2u);
+  EXPECT_EQ(errors.count("frame is not an NV12 frame: w/h=16/8, stride=536870914"), 1);
   EXPECT_EQ(errors.count("Check failed: pmi_buf->eBufType == E_MI_SYS_BUFDATA_FRAME  eBufType = 2"), 1);
   large.reset(), small.reset();
   EXPECT_EQ(MI_SYS_MMA_Free(0, block), MI_SUCCESS);
