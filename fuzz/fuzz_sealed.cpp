@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -19,6 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::init_logging();
   const char* dir = std::getenv("TMPDIR");
   gPath = std::string(dir && *dir ? dir : "/tmp") + "/kavo-fuzz-sealed-" + std::to_string(getpid()) + ".json";
+  std::atexit([] { std::remove(gPath.c_str()); });
   return 0;
 }
 
