@@ -112,6 +112,8 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"unknown executor", with("executor", "magic"), MI_ERR_IPU_NOT_SUPPORT},
       {"unknown format", with("inputs", nlohmann::json::array({ipu_tensor("in", 6, {4})})),
        MI_ERR_IPU_NOT_SUPPORT},
+      {"format beyond the enumeration", with("inputs", nlohmann::json::array({ipu_tensor("in", 54, {4})})),
+       MI_ERR_IPU_NOT_SUPPORT},
       {"fraction for an integer",
        with("inputs", nlohmann::json::parse(R"([{"name":"in","format":0,"shape":[4.5]}])")),
        MI_ERR_IPU_NOT_SUPPORT},

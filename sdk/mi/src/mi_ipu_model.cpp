@@ -29,8 +29,10 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
   for (const nlohmann::json& v : j.at("shape").get<std::vector<nlohmann::json>>())
     shape.push_back(integer<std::uint32_t>(v));
   const int format = integer<int>(j.at("format"));
-  d->eElmFormat = static_cast<MI_IPU_ELEMENT_FORMAT>(format);
-  const std::uint32_t bytes = element_bytes(d->eElmFormat);
+  // Only a number in the enumeration's range is a value of its type; any other has no element size.
+  const bool inRange = format >= MI_IPU_FORMAT_U8 && format <= MI_IPU_FORMAT_ABGR8888;
+  if (inRange) d->eElmFormat = static_cast<MI_IPU_ELEMENT_FORMAT>(format);
+  const std::uint32_t bytes = inRange ? element_bytes(d->eElmFormat) : 0;
   if (bytes == 0 || name.size() >= MI_IPU_MAX_TENSOR_NAME_LEN || shape.empty() ||
       shape.size() > MI_IPU_MAX_TENSOR_DIM ||
       std::any_of(shape.begin(), shape.end(), [](std::uint32_t v) { return v == 0; })) {
