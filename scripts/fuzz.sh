@@ -51,7 +51,7 @@ run() {
   rm -f "$arena"
   local runs
   runs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$t.log" | grep -o '[0-9]*$' | tail -1)
-  echo "$t: ${runs:-?} executions in ${seconds}s"
+  echo "$t: ${runs:-?} executions"
 }
 
 for t in "${targets[@]}"; do
