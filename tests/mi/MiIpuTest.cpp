@@ -110,12 +110,9 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"control: the base model opens", full, MI_SUCCESS},
       {"not a model", "KAVOENC1 sealed bytes", MI_ERR_IPU_NOT_SUPPORT},
       {"unknown executor", with("executor", "magic"), MI_ERR_IPU_NOT_SUPPORT},
-      {"unknown format", with("inputs", nlohmann::json::array({ipu_tensor("in", 6, {4})})),
-       MI_ERR_IPU_NOT_SUPPORT},
       {"format beyond the enumeration", with("inputs", nlohmann::json::array({ipu_tensor("in", 54, {4})})),
        MI_ERR_IPU_NOT_SUPPORT},
-      {"fraction for an integer",
-       with("inputs", nlohmann::json::parse(R"([{"name":"in","format":0,"shape":[4.5]}])")),
+      {"fraction for an integer", with("inputs", {{{"name", "in"}, {"format", 0}, {"shape", {4.5}}}}),
        MI_ERR_IPU_NOT_SUPPORT},
       {"zero dimension", with("inputs", nlohmann::json::array({ipu_tensor("in", 0, {4, 0})})),
        MI_ERR_IPU_NOT_SUPPORT},
@@ -124,9 +121,9 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"payload length of 1 GiB", full.substr(0, 12) + std::string("\0\0\0\x40", 4) + full.substr(16),
        MI_ERR_IPU_UNEXIST},
       {"variable buffer over the device's", with("variableBufferSize", 0x10001), MI_ERR_IPU_NOMEM},
-      {"a constant output of 1 GiB opens unreserved", ipu_model_bytes(nlohmann::json::parse(R"({"executor":
-          "constant", "params": {"value": 1}, "inputs": [], "outputs": [{"name": "o", "format": 0,
-          "shape": [1073741824]}]})")),
+      {"a constant output of 1 GiB opens unreserved",
+       ipu_model_bytes(nlohmann::json::parse(
+           R"({"executor": "constant", "params": {"value": 1}, "inputs": [], "outputs": [{"name": "o", "format": 0, "shape": [1073741824]}]})")),
        MI_SUCCESS},
   };
   auto max_rss_kb = [u = rusage{}]() mutable { return getrusage(RUSAGE_SELF, &u) == 0 ? u.ru_maxrss : 0L; };
