@@ -7,6 +7,12 @@ function(kavo_target_defaults target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=${_kavo_san})
   endif()
+  # Fuzzing build: coverage for libFuzzer everywhere, the fuzz targets themselves link the fuzzer.
+  if(KAVO_BUILD_FUZZERS)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined,fuzzer-no-link
+                                             -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
 endfunction()
 
 # kavo_test(NAME SOURCES ... [LIBS ...] [CONCURRENCY])

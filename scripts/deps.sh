@@ -16,6 +16,7 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev
   libopencv-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything, runs every test, then runs the tests again under
-# AddressSanitizer + UBSan and the concurrency tests under ThreadSanitizer, and finally builds a
-# small consumer project against the installed package and as a subproject.
+# AddressSanitizer + UBSan and the concurrency tests under ThreadSanitizer, runs every fuzz target
+# for 10 s, and finally builds a small consumer project against the installed package and as a
+# subproject.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -27,6 +28,9 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=threa
 cmake --build build-tsan -j"$jobs" --target kavo_concurrency_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L concurrency
+
+echo "== fuzz targets, 10 s each (scripts/fuzz.sh runs them longer)"
+bash scripts/fuzz.sh -j "$jobs" 10
 
 echo "== consumer project against the installed package"
 prefix="$root/build/install"

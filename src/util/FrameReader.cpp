@@ -139,7 +139,10 @@ bool BlobInfoWrapper::parse(const unsigned char* r, Frame* f, bool isSmall) {
              ".u32Stride[0]  u32Stride[1]/u32Stride[0]=" + std::to_string(f->stride[1]) + "/" +
              std::to_string(f->stride[0]);
   } else if (f->width == 0 || f->height == 0 || f->width % 2 != 0 || f->height % 2 != 0 ||
-             f->stride[0] < static_cast<unsigned int>(f->width)) {
+             f->stride[0] < static_cast<unsigned int>(f->width) ||
+             // The frame's bytes are counted in 32 bits (mapping, descriptor): a stride whose frame
+             // is larger would wrap to a small size that maps, then be read far beyond it.
+             static_cast<unsigned long long>(f->stride[0]) * f->height * 3 / 2 > 0xFFFFFFFFull) {
     error_ = frame + " is not an NV12 frame: w/h=" + std::to_string(f->width) + "/" +
              std::to_string(f->height) + ", stride=" + std::to_string(f->stride[0]);
   }

@@ -2,6 +2,7 @@
 // refusals of an invocation. Static model information, missing firmware, the read callback and the
 // copy and checksum executors are tested through the network channel in KavoIpuNetworkTest.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -109,24 +110,36 @@ TEST_F(MiIpuTest, ChannelRefusesModelsItCannotRun) {
       {"control: the base model opens", full, MI_SUCCESS},
       {"not a model", "KAVOENC1 sealed bytes", MI_ERR_IPU_NOT_SUPPORT},
       {"unknown executor", with("executor", "magic"), MI_ERR_IPU_NOT_SUPPORT},
-      {"unknown format", with("inputs", nlohmann::json::array({ipu_tensor("in", 6, {4})})),
+      {"format beyond the enumeration", with("inputs", nlohmann::json::array({ipu_tensor("in", 54, {4})})),
+       MI_ERR_IPU_NOT_SUPPORT},
+      {"fraction for an integer", with("inputs", {{{"name", "in"}, {"format", 0}, {"shape", {4.5}}}}),
        MI_ERR_IPU_NOT_SUPPORT},
       {"zero dimension", with("inputs", nlohmann::json::array({ipu_tensor("in", 0, {4, 0})})),
        MI_ERR_IPU_NOT_SUPPORT},
+      {"payload longer than one read", ipu_model_bytes(base, std::string((1 << 20) + 1, 'p')), MI_SUCCESS},
       {"truncated payload", full.substr(0, full.size() - 1), MI_ERR_IPU_UNEXIST},
+      {"payload length of 1 GiB", full.substr(0, 12) + std::string("\0\0\0\x40", 4) + full.substr(16),
+       MI_ERR_IPU_UNEXIST},
       {"variable buffer over the device's", with("variableBufferSize", 0x10001), MI_ERR_IPU_NOMEM},
+      {"a constant output of 1 GiB opens unreserved",
+       ipu_model_bytes(nlohmann::json::parse(
+           R"({"executor": "constant", "params": {"value": 1}, "inputs": [], "outputs": [{"name": "o", "format": 0, "shape": [1073741824]}]})")),
+       MI_SUCCESS},
   };
+  auto max_rss_kb = [u = rusage{}]() mutable { return getrusage(RUSAGE_SELF, &u) == 0 ? u.ru_maxrss : 0L; };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     MI_IPU_CHN chn = 0;
+    const long rssKb = max_rss_kb();
     EXPECT_EQ(create_chn_on(row.bytes, &chn), row.ret);
+    EXPECT_LT(max_rss_kb() - rssKb, 64 * 1024) << "the lengths in a file reserve no memory before its bytes";
   }
 }
 
 TEST_F(MiIpuTest, InvokeRefusesBadTensorsWithoutTouchingTheOutputs) {
   // The output needs 8192 bytes: one page more than the small block holds.
   MI_IPU_CHN chn = open("constant", nlohmann::json::array({ipu_tensor("in", 0, {16})}),
-                        nlohmann::json::array({ipu_tensor("out", 0, {2, 4096})}), {{"value", 9}});
+                        nlohmann::json::array({ipu_tensor("out", 2, {2, 4096 / 2})}), {{"value", 1e10}});
   TestBlock input(4096), output(8192), small(4096);
   MI_PHY freed = TestBlock(4096).phy();
   auto vec = [](MI_U32 count, MI_PHY phy) {
@@ -160,8 +173,8 @@ TEST_F(MiIpuTest, InvokeRefusesBadTensorsWithoutTouchingTheOutputs) {
   MI_IPU_TensorVector_t in = vec(1, input.phy()), out = vec(1, output.phy());
   EXPECT_EQ(MI_IPU_Invoke(chn + 1000, &in, &out), MI_ERR_IPU_UNEXIST);
   EXPECT_EQ(MI_IPU_Invoke(chn, &in, &out), MI_SUCCESS);
-  EXPECT_EQ(output.data()[0], 9);
-  EXPECT_EQ(output.data()[8191], 9);
+  EXPECT_EQ(output.data()[0], 0xFF);  // 1e10 saturates to the largest INT16, 0x7FFF
+  EXPECT_EQ(output.data()[8191], 0x7F);
   EXPECT_EQ(MI_IPU_DestroyCHN(chn), MI_SUCCESS);
 }
 

@@ -2,7 +2,9 @@
 #include "mi_ipu_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 namespace kavo_mi {
@@ -13,6 +15,7 @@ constexpr char kMagic[8] = {'K', 'A', 'V', 'O', 'I', 'P', 'U', '1'};
 constexpr std::uint32_t kPrefixBytes = 16;  // magic, header length, payload length
 // Larger headers are not model headers: a sealed or foreign file must not make us allocate much.
 constexpr std::uint32_t kMaxHeaderBytes = 1u << 20;
+constexpr std::uint32_t kPayloadChunk = 1u << 20;
 
 std::uint32_t le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -22,10 +25,14 @@ std::uint32_t le32(const unsigned char* p) {
 bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* error) {
   std::memset(d, 0, sizeof(*d));
   const std::string name = j.at("name").get<std::string>();
-  const std::vector<std::uint32_t> shape = j.at("shape").get<std::vector<std::uint32_t>>();
-  const int format = j.at("format").get<int>();
-  d->eElmFormat = static_cast<MI_IPU_ELEMENT_FORMAT>(format);
-  const std::uint32_t bytes = element_bytes(d->eElmFormat);
+  std::vector<std::uint32_t> shape;
+  for (const nlohmann::json& v : j.at("shape").get<std::vector<nlohmann::json>>())
+    shape.push_back(integer<std::uint32_t>(v));
+  const int format = integer<int>(j.at("format"));
+  // Only a number in the enumeration's range is a value of its type; any other has no element size.
+  const bool inRange = format >= MI_IPU_FORMAT_U8 && format <= MI_IPU_FORMAT_ABGR8888;
+  if (inRange) d->eElmFormat = static_cast<MI_IPU_ELEMENT_FORMAT>(format);
+  const std::uint32_t bytes = inRange ? element_bytes(d->eElmFormat) : 0;
   if (bytes == 0 || name.size() >= MI_IPU_MAX_TENSOR_NAME_LEN || shape.empty() ||
       shape.size() > MI_IPU_MAX_TENSOR_DIM ||
       std::any_of(shape.begin(), shape.end(), [](std::uint32_t v) { return v == 0; })) {
@@ -44,17 +51,17 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
       *error = "NV12 tensor " + name + " needs 3 dimensions";
       return false;
     }
-    d->u32InnerMostStride = j.value("innerMostStride", shape[n - 2]);
+    d->u32InnerMostStride = integer(j, "innerMostStride", shape[n - 2]);
     rowBytes = shape[n - 2];
     aligned = static_cast<std::uint64_t>(shape[n - 3]) * d->u32InnerMostStride * 3 / 2;
   } else {
-    d->u32InnerMostStride = j.value("innerMostStride", shape[n - 1] * bytes);
+    d->u32InnerMostStride = integer(j, "innerMostStride", shape[n - 1] * bytes);
     rowBytes = static_cast<std::uint64_t>(shape[n - 1]) * bytes;
     std::uint64_t rows = 1;
     for (std::size_t i = 0; i + 1 < n; ++i) rows *= shape[i];
     aligned = rows * d->u32InnerMostStride;
   }
-  aligned = j.value("alignedBufSize", aligned);
+  aligned = integer(j, "alignedBufSize", aligned);
   // Rows may be padded, never overlap; a buffer may be larger than its rows need, never smaller
   // than the executors read (NV12 may be exactly its planes, which the library checks).
   if (d->u32InnerMostStride < rowBytes || aligned == 0 || aligned > 0xFFFFFFFFull) {
@@ -63,7 +70,7 @@ bool parse_tensor(const nlohmann::json& j, MI_IPU_TensorDesc_t* d, std::string* 
   }
   d->u32AlignedBufSize = static_cast<MI_U32>(aligned);
   d->fScalar = j.value("scale", 1.0f);
-  d->s64ZeroPoint = j.value("zeroPoint", static_cast<std::int64_t>(0));
+  d->s64ZeroPoint = integer(j, "zeroPoint", static_cast<std::int64_t>(0));
   return true;
 }
 
@@ -78,7 +85,16 @@ class ZerosExecutor : public Executor {
   std::vector<std::uint32_t> outSizes_;
 };
 
-// Writes `value` to every element of every output, converted to the output's element format.
+// `value` in T's range (NaN gives 0): a double beyond an integer type's range does not convert.
+template <typename T>
+T saturated(double value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<T>(
+      std::clamp<double>(value, std::numeric_limits<T>::lowest(), std::numeric_limits<T>::max()));
+}
+
+// Writes `value` to every element of every output, converted to the output's element format
+// (saturated to the range of an integer format).
 class ConstantExecutor : public Executor {
  public:
   ConstantExecutor(const Model& model, double value) {
@@ -87,12 +103,12 @@ class ConstantExecutor : public Executor {
       std::vector<std::uint8_t> pattern(bytes);
       switch (d.eElmFormat) {
         case MI_IPU_FORMAT_INT16: {
-          std::int16_t v = static_cast<std::int16_t>(value);
+          std::int16_t v = saturated<std::int16_t>(value);
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
         case MI_IPU_FORMAT_INT32: {
-          std::int32_t v = static_cast<std::int32_t>(value);
+          std::int32_t v = saturated<std::int32_t>(value);
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
@@ -101,22 +117,29 @@ class ConstantExecutor : public Executor {
           std::memcpy(pattern.data(), &v, bytes);
           break;
         }
+        case MI_IPU_FORMAT_INT8:
+          pattern[0] = static_cast<std::uint8_t>(saturated<std::int8_t>(value));
+          break;
         default:
-          pattern[0] = static_cast<std::uint8_t>(static_cast<std::int32_t>(value));
+          pattern[0] = saturated<std::uint8_t>(value);
           break;
       }
-      std::vector<std::uint8_t> image(d.u32AlignedBufSize);
-      for (std::size_t i = 0; i < image.size(); ++i) image[i] = pattern[i % bytes];
-      images_.push_back(std::move(image));
+      patterns_.push_back(std::move(pattern));
+      sizes_.push_back(d.u32AlignedBufSize);
     }
   }
+  // Fills each output with its pattern here, not from a copy made at creation: a model file may
+  // declare outputs of up to 4 GiB, and opening it must not allocate them.
   void run(const std::vector<std::uint8_t*>&, const std::vector<std::uint8_t*>& outputs) override {
-    for (std::size_t k = 0; k < outputs.size(); ++k)
-      std::memcpy(outputs[k], images_[k].data(), images_[k].size());
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+      const std::vector<std::uint8_t>& pattern = patterns_[k];
+      for (std::uint32_t i = 0; i < sizes_[k]; ++i) outputs[k][i] = pattern[i % pattern.size()];
+    }
   }
 
  private:
-  std::vector<std::vector<std::uint8_t>> images_;  // the whole content of each output
+  std::vector<std::vector<std::uint8_t>> patterns_;  // one element of each output
+  std::vector<std::uint32_t> sizes_;                 // bytes of each output
 };
 
 // Output k gets the bytes of input k (as many as both hold; the rest zero); outputs without an
@@ -198,11 +221,21 @@ bool read_model_file(const Reader& read, std::string* header, std::string* paylo
   const std::uint32_t payloadBytes = le32(prefix + 12);
   if (headerBytes == 0 || headerBytes > kMaxHeaderBytes) return false;
   header->resize(headerBytes);
-  payload->resize(payloadBytes);
-  if (!read(&(*header)[0], kPrefixBytes, headerBytes) ||
-      (payloadBytes > 0 && !read(&(*payload)[0], kPrefixBytes + headerBytes, payloadBytes))) {
+  if (!read(&(*header)[0], kPrefixBytes, headerBytes)) {
     *readFailed = true;
     return false;
+  }
+  // The payload length is only the file's word for it: grow the buffer as its bytes arrive, so that a
+  // length beyond the end fails after reading what is there instead of first reserving up to 4 GiB.
+  payload->clear();
+  for (std::uint32_t done = 0; done < payloadBytes;) {
+    const std::uint32_t n = std::min(kPayloadChunk, payloadBytes - done);
+    payload->resize(done + n);
+    if (!read(&(*payload)[done], kPrefixBytes + headerBytes + done, n)) {
+      *readFailed = true;
+      return false;
+    }
+    done += n;
   }
   return true;
 }
@@ -214,7 +247,7 @@ bool parse_model(const std::string& header, const std::string& payload, Model* m
     return false;
   }
   try {
-    model->variableBufferSize = j.value("variableBufferSize", 0u);
+    model->variableBufferSize = integer(j, "variableBufferSize", 0u);
     for (const char* dir : {"inputs", "outputs"}) {
       auto& list = dir[0] == 'i' ? model->inputs : model->outputs;
       const std::size_t max = dir[0] == 'i' ? MI_IPU_MAX_INPUT_TENSOR_CNT : MI_IPU_MAX_OUTPUT_TENSOR_CNT;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,21 @@ struct Model {
 
 // Reads `size` bytes at `offset` of the model file into dst; false on failure.
 using Reader = std::function<bool(void* dst, std::uint32_t offset, std::uint32_t size)>;
+
+// An integer of a model header or of its executor's parameters. nlohmann converts a floating-point
+// number to an integer type with a plain cast, undefined beyond the type's range, so integer fields
+// take integers only: anything else throws nlohmann's type_error, which the parsers turn into a
+// refusal. The second form gives `def` when `key` is absent.
+template <typename T>
+T integer(const nlohmann::json& j) {
+  if (!j.is_number_integer())
+    throw nlohmann::json::type_error::create(302, "integer expected: " + j.dump(), &j);
+  return j.get<T>();
+}
+template <typename T>
+T integer(const nlohmann::json& j, const char* key, T def) {
+  return j.contains(key) ? integer<T>(j.at(key)) : def;
+}
 
 // Bytes of one element of `format`; 0 for an unknown format.
 std::uint32_t element_bytes(MI_IPU_ELEMENT_FORMAT format);

@@ -60,7 +60,7 @@ class OnnxExecutor : public Executor {
     mean_ = in.value("mean", std::vector<float>{0.f, 0.f, 0.f});
     scale_ = in.value("scale", 1.f);
     for (const auto& o : p.value("outputs", nlohmann::json::array())) {
-      plain_.push_back({o.at("name").get<std::string>(), o.at("tensor").get<std::size_t>()});
+      plain_.push_back({o.at("name").get<std::string>(), integer<std::size_t>(o.at("tensor"))});
     }
     if (p.contains("ssd")) {
       const nlohmann::json& s = p["ssd"];
@@ -68,8 +68,8 @@ class OnnxExecutor : public Executor {
       vars_ = s.at("vars").get<std::vector<float>>();
       for (const auto& h : s.at("heads")) {
         heads_.push_back({h.at("scores").get<std::string>(), h.at("boxes").get<std::string>(),
-                          h.at("conf").get<std::size_t>(), h.at("loc").get<std::size_t>(),
-                          h.at("fmap").get<int>(), h.at("priors").get<int>(),
+                          integer<std::size_t>(h.at("conf")), integer<std::size_t>(h.at("loc")),
+                          integer<int>(h.at("fmap")), integer<int>(h.at("priors")),
                           h.at("priorWidths").get<std::vector<float>>(),
                           h.at("priorHeights").get<std::vector<float>>()});
       }
