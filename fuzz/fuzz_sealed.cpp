@@ -1,6 +1,7 @@
 // Sealed files: kavo_sym_decrypt over arbitrary bytes (truncated, flipped, wrong key) and
 // DatabaseJsonMem::load of a sealed configuration file. Both must refuse what they cannot open,
 // never stop. Input: 1 byte key id selector, 1 byte flag selector, then the file.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -15,13 +16,26 @@
 
 namespace {
 std::string gPath;
+std::string gKeyring;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::init_logging();
   const char* dir = std::getenv("TMPDIR");
   gPath = std::string(dir && *dir ? dir : "/tmp") + "/kavo-fuzz-sealed-" + std::to_string(getpid()) + ".json";
-  std::atexit([] { std::remove(gPath.c_str()); });
+  // A private keyring with the development key 7 and a key 42, so sealed inputs reach the cipher.
+  gKeyring = gPath + ".keyring";
+  {
+    std::ofstream ring(gKeyring);
+    ring << "7 ce9d87e25875e3eda6e618f700376ad8f71466727765f22c8637fec39556adc8\n"
+         << "42 " << std::string(64, 'a') << "\n";
+  }
+  chmod(gKeyring.c_str(), 0600);
+  setenv("KAVO_KEYRING", gKeyring.c_str(), 1);
+  std::atexit([] {
+    std::remove(gPath.c_str());
+    std::remove(gKeyring.c_str());
+  });
   return 0;
 }
 
