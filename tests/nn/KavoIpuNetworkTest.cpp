@@ -40,13 +40,7 @@ std::string write_model(const std::string& name, const std::string& executor, un
   return path;
 }
 
-KAVO_MODEL_CFG_S model_cfg(const std::string& file, uint32_t copies) {
-  KAVO_MODEL_CFG_S cfg;
-  cfg.modelName = "NET";
-  cfg.modelFile = file;
-  cfg.u32BlobCopies = copies;
-  return cfg;
-}
+KAVO_MODEL_CFG_S model_cfg(const std::string& file, uint32_t copies) { return {"NET", file, 0, copies}; }
 
 const std::string& firmware() {
   static const std::string path = [] {

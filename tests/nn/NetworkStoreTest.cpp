@@ -193,11 +193,7 @@ TEST(NetworkStoreTest, FullRangeDetectorFindsTheAstronautsFaceThroughAModelChann
   KAVO_IPU_Init(root_dir() + "/data/ipu_firmware.bin", {model});
   DetectorHandler handler(std::make_shared<ParamCfg>(singleton_ParamCfg(), "DetectorBlazeFace/"),
                           {{"HEAD_BLAZEFACE_16", 16}, {"HEAD_BLAZEFACE_8", 8}}, {{16, {1, 2}}, {8, {4, 8}}});
-  KAVO_MODEL_CFG_S cfg;
-  cfg.modelName = "blazeface_256";
-  cfg.modelFile = model;
-  cfg.u32BlobCopies = 1;
-  KavoIpuNetwork net(cfg, -1);
+  KavoIpuNetwork net({"blazeface_256", model, 0, 1}, -1);
   auto desc = net.getInputOutputBlobDesc();
   ASSERT_EQ(desc.second.size(), 4u);
   cv::Mat small;

@@ -18,17 +18,10 @@
 
 namespace {
 
-const bool kPrivateArena = use_private_arena("MmzTest");
+[[maybe_unused]] const bool kPrivateArena = use_private_arena("MmzTest");
 
-class MmzTest : public ::testing::Test {
+class MmzTest : public MiFaultTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(kPrivateArena);
-    MI_TEST_ClearFaults();
-    MI_TEST_ResetCallLog();
-  }
-  void TearDown() override { MI_TEST_ClearFaults(); }
-
   static MI_U32 calls(const char* fn) { return MI_TEST_GetCallCount(fn); }
 };
 
