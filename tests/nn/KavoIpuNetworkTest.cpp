@@ -212,15 +212,9 @@ TEST_F(KavoIpuNetworkDeathTest, ChannelMisuseIsFatal) {
        "MI_IPU_Invoke failed, ret=0x1f\nbefore invoke: channel [0-9]+ u32InputTensorCount=2, "
        "u32OutputTensorCount=1\nChannel id=[0-9]+\\. after invoke, MI_IPU_GetInOutTensorDesc failed, "
        "ret=31\n"},
-      {[&] {
-         MI_TEST_FailNext("MI_IPU_GetInOutTensorDesc", 0x1F);
-         KavoIpuNetwork(model_cfg(file, 1), -1);
-       },
+      {[&] { MI_TEST_FailNext("MI_IPU_GetInOutTensorDesc", 0x1F), KavoIpuNetwork(model_cfg(file, 1), -1); },
        "Check failed: s32Ret == MI_SUCCESS MI_IPU_GetInOutTensorDesc for model NET failed\\. ret=0x1f"},
-      {[&] {
-         MI_TEST_FailNext("MI_IPU_DestroyCHN", 0x1F);
-         KavoIpuNetwork(model_cfg(file, 1), -1);
-       },
+      {[&] { MI_TEST_FailNext("MI_IPU_DestroyCHN", 0x1F), KavoIpuNetwork(model_cfg(file, 1), -1); },
        "Check failed: s32Ret == MI_SUCCESS MI_IPU_DestroyCHN failed for chnid=[0-9]+, model name: NET, "
        "modelFile: " +
            file},

@@ -399,12 +399,7 @@ struct DeathRow {
 void expect_deaths(const std::vector<DeathRow>& rows) {
   for (const DeathRow& row : rows) {
     SCOPED_TRACE(row.message);
-    EXPECT_DEATH(
-        {
-          if (row.fault) MI_TEST_FailNext(row.fault, row.code);
-          row.act();
-        },
-        row.message);
+    EXPECT_DEATH((row.fault ? MI_TEST_FailNext(row.fault, row.code) : 0, row.act()), row.message);
   }
 }
 

@@ -183,14 +183,9 @@ TEST_F(MmzDeathTest, EveryPlatformFailureAndEveryImpossibleSizeIsFatalWithItsMes
         row.message);
   }
   // A failed mapping gives its block back before stopping.
-  EXPECT_DEATH(
-      {
-        google::InstallFailureFunction(&report_mma_free_and_abort);
-        MI_TEST_ResetCallLog();
-        MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM);
-        MmzMemory m(100);
-      },
-      "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
+  EXPECT_DEATH((google::InstallFailureFunction(&report_mma_free_and_abort), MI_TEST_ResetCallLog(),
+                MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM), MmzMemory(100)),
+               "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
 }
 
 }  // namespace
