@@ -316,11 +316,11 @@ TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
     const char* message;
     const char* patch = "{}";
     Overrides overrides = {};
-  } rows[] = {
-      {0,
-       "pqIt != pqCompCores_.end\\(\\) cannot find comp core: COMPCORE_IPU0",
-       "{}",
-       {{"compCoreList", {}}}},
+  };
+  const Overrides noCores = {{"compCoreList", {}}}, copies1 = {{"memCntPreallocatedByLib_Single", {"1"}}},
+                  copies11 = {{"memCntPreallocatedByLib_Single", {"11"}}};
+  const Row rows[] = {
+      {0, "pqIt != pqCompCores_.end\\(\\) cannot find comp core: COMPCORE_IPU0", "{}", noCores},
       {0, "match network output loc8 required shape 1, 8, 8, 24, while blob desc is shape 1, 8, 8, 23",
        R"({"RESOURCE_BLAZEFACE_LOC8": {"shape": [1, 8, 8, 23]}})"},
       {0, "mapResName2BlobInfoVecs.first.empty\\(\\) image",
@@ -333,15 +333,13 @@ TEST(NetworkStoreDeathTest, ConfigurationAndStepErrorsStopWithTheirMessages) {
        R"({"RESOURCE_BLAZEFACE_LOC16": {"managed": "shadow"}})"},
       {0, "desc.netDescriptions.size\\(\\) == 1 ",
        R"({"NETWORK_DETECTOR": {"netDescriptions": ["data/models/blazeface_128.kavo", "b"]}})"},
-      {1, "memCnt <= 10", "{}", {{"memCntPreallocatedByLib_Single", {"11"}}}},
+      {1, "memCnt <= 10", "{}", copies11},
       {1, "not failCheck cannot find NETWORK_B"},
       {2,
        "pBlobDesc->managed != BlobDescription::MANAGED_BY_LIBRARY RESOURCE_BLAZEFACE_IMAGE is managed by "
        "library, cannot produce"},
-      {3,
-       "pResVec->size\\(\\) >= 1 RESOURCE_BLAZEFACE_\\w+, numCopies = 0, check your configuration\\.",
-       "{}",
-       {{"memCntPreallocatedByLib_Single", {"1"}}}},
+      {3, "pResVec->size\\(\\) >= 1 RESOURCE_BLAZEFACE_\\w+, numCopies = 0, check your configuration\\.",
+       "{}", copies1},
       {4, "it != inputIdx.end\\(\\) cannot find idx 0: ", "{}", kTiny},
       {5, "idx >= inputsz 0, 1", "{}", kTiny},
       {6, "it != outputIdx.end\\(\\) cannot find idx 0: ", "{}", kTiny},
