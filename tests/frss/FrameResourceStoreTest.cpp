@@ -228,22 +228,6 @@ TEST(FrameResourceStoreTest, CandidatePredicateReleasesRejectedClaimsAtOnce) {
   EXPECT_EQ(store->fetch_byunion(A | C, 0, FrameResourceStore::CandidatePredicate(), 0).frameId, 6);
 }
 
-TEST(FrameResourceStoreTest, VerboseFetchExplainsAMiss) {
-  auto store = make_store(2);
-  LogCapture log;
-  for (int verbose : {0, 1, 2, -1}) {
-    store->fetch_byunion(A, B, 0LL, verbose);
-    store->fetch_byunion(
-        A, B, [](const CombFidMapResBaseRW*) { return false; }, verbose);
-  }
-  const std::string why = "fetch resunionInclude = Zone: zone, A, resunionExclude = Zone: zone, B";
-  const std::vector<std::string> lines = log.lines();
-  ASSERT_EQ(lines.size(), 6u) << "nothing for verbose 0, an empty line for a negative one";
-  EXPECT_EQ(lines[0] + lines[1] + lines[4] + lines[5], why + why);
-  EXPECT_EQ(lines[2], lines[3]);
-  EXPECT_EQ(lines[2].find(why + "\n--- ---\n=== ===\nZone: zone, A's emptylist size = 2\n"), 0u);
-}
-
 TEST(FrameResourceStoreTest, CleanupActivelyDropsDuplicatesFromAFillLevel) {
   auto store = make_store(8, {{1, A}, {2, A}, {3, A}});
   store->cleanup_actively(0.5f);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <set>
 
@@ -23,19 +22,11 @@ TEST(ResourceBaseTest, RegistryResolvesAndPrintsOnlyRegisteredIdentifiers) {
       << ids.print(3, "+");
 }
 
-TEST(ResourceBaseTest, PickMergeAndPrintMaps) {
-  setenv("KAVO_CONFIG", KAVO_CONFIG_FILE, 1);
+TEST(ResourceBaseTest, PickAndMergeShareTheMapsResources) {
   auto small = res(4, "RESOURCE_SMALL_IMAGE");
   MapResId2ResBasePtr m = {{1, res(1, "RESOURCE_FRAME_TIME")}, {2, res(2, "B")}, {4, small}};
   EXPECT_EQ(pick(m, 5), (MapResId2ResBasePtr{{1, m.at(1)}, {4, small}})) << "shared, never copied";
   EXPECT_EQ(merge(pick(m, 1), merge(pick(m, 6 | 8), pick(m, 8))), m) << "8 picks nothing";
-  small->set_readCnt(0);
-  CombFidMapResBaseRW rw{"none", 3, {}, pick(m, 4)};
-  EXPECT_EQ(print_CombFidMapResBaseRW(rw),
-            "FrameId: 3\nmapRead:\n\nmapWrite:\nRESOURCE_SMALL_IMAGE: Zone: none, "
-            "resName: RESOURCE_SMALL_IMAGE, readCnt: 0\n\n");
-  EXPECT_EQ(print_CombFidMapResBase(CombFidMapResBase{"none", 12, pick(m, 1)}),
-            "FrameId: 12\nRESOURCE_FRAME_TIME: Zone: none, resName: RESOURCE_FRAME_TIME, readCnt: -1\n");
 }
 
 TEST(ResourceBaseDeathTest, OverlapsAndDuplicatesStop) {

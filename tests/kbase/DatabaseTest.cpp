@@ -91,7 +91,6 @@ TEST(ParamCfgTest, SealedConfigurationOpensOnlyWholeWithItsKeyFromAPrivateKeyrin
                     line2 = " line 2: expected \"<key id> <64 hex digits>\"";
   const std::tuple<std::string, mode_t, std::string> rows[] = {
       {good, 0600, ""},
-      {good, 0644, open + "44" + priv},
       {good, 0640, open + "40" + priv},
       {good, 0604, open + "04" + priv},
       {key_line(41, 'a'), 0600, " has no key id 42"},

@@ -13,7 +13,7 @@
 
 namespace {
 
-const bool kPrivateArena = use_private_arena("MiSysTest");
+[[maybe_unused]] const bool kPrivateArena = use_private_arena("MiSysTest");
 
 MI_SYS_FrameData_t frame_i8(MI_PHY phy, uint16_t width, uint16_t height, uint32_t stride) {
   MI_SYS_FrameData_t f{};
@@ -25,15 +25,7 @@ MI_SYS_FrameData_t frame_i8(MI_PHY phy, uint16_t width, uint16_t height, uint32_
   return f;
 }
 
-class MiSysTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(kPrivateArena);
-    MI_TEST_ClearFaults();
-    MI_TEST_ResetCallLog();
-  }
-  void TearDown() override { MI_TEST_ClearFaults(); }
-};
+using MiSysTest = MiFaultTest;
 
 TEST_F(MiSysTest, AllocatesPageAlignedDisjointBlocksAboveFourGiB) {
   MI_TEST_ArenaInfo_t before{}, after{};

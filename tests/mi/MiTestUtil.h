@@ -1,5 +1,5 @@
-// Helpers shared by the tests of the platform SDK stand-in: a private arena per test executable and
-// blocks of emulated physical memory that free themselves.
+// Helpers shared by the tests of the platform SDK stand-in: a private arena per test executable,
+// blocks of emulated physical memory that free themselves, and a fixture clearing calls and faults.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mi_sys.h"
+#include "mi_test.h"
 
 // Points the stand-in at an arena file of its own for this test process (ctest runs the tests of one
 // executable in parallel processes, which must not see each other's blocks): KAVO_PHYS_ARENA + "." +
@@ -74,3 +75,14 @@ inline void fill_random(uint8_t* p, size_t n, uint32_t seed) {
     p[i] = static_cast<uint8_t>(x >> 24);
   }
 }
+
+// A fixture for tests that count platform calls or inject faults: each starts with an empty call log
+// and no faults, and leaves none behind.
+class MiFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MI_TEST_ClearFaults();
+    MI_TEST_ResetCallLog();
+  }
+  void TearDown() override { MI_TEST_ClearFaults(); }
+};

@@ -74,24 +74,17 @@ TEST(KavoMmDeathTest, BadSizesAndPlatformFailuresAreFatalWithCodeAddressAndSize)
   EXPECT_DEATH(KAVO_SYS_IOMmap(block.phy(), 0), "Check failed: u32Size > 0 ");
   EXPECT_DEATH(KAVO_SYS_IOMmap(phy, 4096), mapping) << "the range runs past the end of the block";
   EXPECT_DEATH(KAVO_SYS_Munmap(p, 31), unmapping) << "the size differs from the mapping's";
-  EXPECT_DEATH(
-      {
-        MI_TEST_FailNext("MI_SYS_Mmap", 0x1F);
-        KAVO_SYS_IOMmap(block.phy(), 16);
-      },
-      "MI_SYS_Mmap failed: ret=0x1f, phy=0x");
+  EXPECT_DEATH((MI_TEST_FailNext("MI_SYS_Mmap", 0x1F), KAVO_SYS_IOMmap(block.phy(), 16)),
+               "MI_SYS_Mmap failed: ret=0x1f, phy=0x");
   KAVO_SYS_Munmap(p, 32);
 }
 
 TEST(KavoMmDeathTest, UnopenableDeviceIsFatal) {
   // A fresh process whose platform arena cannot be created: the device open fails.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        setenv("KAVO_PHYS_ARENA", "/nonexistent-kavo-dir/phys", 1);
-        KAVO_SYS_IOMmap(KAVO_MI_PHYS_BASE + 0x100000, 16);
-      },
-      "Open dev/mem error");
+  EXPECT_DEATH((setenv("KAVO_PHYS_ARENA", "/nonexistent-kavo-dir/phys", 1),
+                KAVO_SYS_IOMmap(KAVO_MI_PHYS_BASE + 0x100000, 16)),
+               "Open dev/mem error");
 }
 
 }  // namespace

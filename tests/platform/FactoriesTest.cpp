@@ -22,18 +22,11 @@ void use_config(const std::vector<std::pair<std::string, std::string>>& override
 }  // namespace
 
 TEST(FactoriesDeathTest, MoreThanTwentyGlobalResourcesAndMissingSocketKeysAreFatal) {
-  EXPECT_DEATH(
-      {
-        use_config({{"memCntPreallocatedByLib_Global", "21"}});
-        singleton_FrameResourceStore();
-      },
-      "Check failed: memCnt <= 20");
-  EXPECT_DEATH(
-      {
-        use_config({{"FrameReaderHisi/fromCameraNotVideo", "0"}, {"ShareDataVideo/height", ""}});
-        singleton_ShareDataReader();
-      },
-      "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) ShareDataVideo/height");
+  EXPECT_DEATH((use_config({{"memCntPreallocatedByLib_Global", "21"}}), singleton_FrameResourceStore()),
+               "Check failed: memCnt <= 20");
+  EXPECT_DEATH((use_config({{"FrameReaderHisi/fromCameraNotVideo", "0"}, {"ShareDataVideo/height", ""}}),
+                singleton_ShareDataReader()),
+               "Check failed: ! \\(exactOneValue && value.size\\(\\) != 1\\) ShareDataVideo/height");
 }
 
 TEST(FactoriesTest, BuildsTheStoreAndAVideoReaderOverNanomsgFromConfiguration) {

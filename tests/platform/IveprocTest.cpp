@@ -17,7 +17,7 @@
 
 namespace {
 
-const bool kPrivateArena = use_private_arena("iveproc", "160M");
+[[maybe_unused]] const bool kPrivateArena = use_private_arena("iveproc", "160M");
 
 constexpr MI_S32 kSysError = MI_ERR_SYS_ILLEGAL_PARAM;  // 0xa0014003
 constexpr MI_S32 kIveError = MI_ERR_IVE_ILLEGAL_PARAM;  // 0xa0024003
@@ -140,15 +140,9 @@ void expect_padding_untouched(const TestImage& d) {
         ASSERT_EQ(d.at(k, x, y), kUntouched) << k << " " << x << "," << y;
 }
 
-class IveprocTest : public testing::Test {
+class IveprocTest : public MiFaultTest {
  protected:
   static void SetUpTestSuite() { MiSysInit(); }
-  void SetUp() override {
-    ASSERT_TRUE(kPrivateArena);
-    MI_TEST_ClearFaults();
-    MI_TEST_ResetCallLog();
-  }
-  void TearDown() override { MI_TEST_ClearFaults(); }
 };
 using IveprocDeathTest = IveprocTest;
 
@@ -405,12 +399,7 @@ struct DeathRow {
 void expect_deaths(const std::vector<DeathRow>& rows) {
   for (const DeathRow& row : rows) {
     SCOPED_TRACE(row.message);
-    EXPECT_DEATH(
-        {
-          if (row.fault) MI_TEST_FailNext(row.fault, row.code);
-          row.act();
-        },
-        row.message);
+    EXPECT_DEATH((row.fault ? MI_TEST_FailNext(row.fault, row.code) : 0, row.act()), row.message);
   }
 }
 

@@ -18,17 +18,10 @@
 
 namespace {
 
-const bool kPrivateArena = use_private_arena("MmzTest");
+[[maybe_unused]] const bool kPrivateArena = use_private_arena("MmzTest");
 
-class MmzTest : public ::testing::Test {
+class MmzTest : public MiFaultTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(kPrivateArena);
-    MI_TEST_ClearFaults();
-    MI_TEST_ResetCallLog();
-  }
-  void TearDown() override { MI_TEST_ClearFaults(); }
-
   static MI_U32 calls(const char* fn) { return MI_TEST_GetCallCount(fn); }
 };
 
@@ -190,14 +183,9 @@ TEST_F(MmzDeathTest, EveryPlatformFailureAndEveryImpossibleSizeIsFatalWithItsMes
         row.message);
   }
   // A failed mapping gives its block back before stopping.
-  EXPECT_DEATH(
-      {
-        google::InstallFailureFunction(&report_mma_free_and_abort);
-        MI_TEST_ResetCallLog();
-        MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM);
-        MmzMemory m(100);
-      },
-      "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
+  EXPECT_DEATH((google::InstallFailureFunction(&report_mma_free_and_abort), MI_TEST_ResetCallLog(),
+                MI_TEST_FailNext("MI_SYS_Mmap", MI_ERR_SYS_NOMEM), MmzMemory(100)),
+               "MI_SYS_Mmap Failed\\.(.|\n)*MMA_Free calls=1");
 }
 
 }  // namespace

@@ -24,8 +24,13 @@ std::shared_ptr<FrameResourceStore> store_with_inputs(std::initializer_list<long
 }
 }  // namespace
 
-TEST(TaskResourceTest, BindsTheNewestFitFrameAndPublishesOnDestruction) {
+TEST(TaskResourceTest, BindsTheNewestFitFramePublishesOnDestructionOrStaysUnboundWithOneErrorLine) {
   auto store = store_with_inputs({4, 5, 6});
+  LogCapture errors(google::GLOG_ERROR);
+  TaskResource none(store, kIn, kOut, 6, false);
+  EXPECT_EQ(none.frameId(), -1);
+  EXPECT_EQ(errors.count("cannot fetch: ruRead = "), 1);
+  EXPECT_EQ(errors.count("RESOURCE_DETECTOR_CLASS_ROIS"), 1);
   {
     TaskResource first(store, kIn, kOut, 4, false);
     EXPECT_EQ(first.frameId(), 6);
@@ -37,15 +42,6 @@ TEST(TaskResourceTest, BindsTheNewestFitFrameAndPublishesOnDestruction) {
   EXPECT_NE(store->fetch_byframe(6, kOut).at(kOut), nullptr);
   EXPECT_NE(store->fetch_byframe(5, kOut).at(kOut), nullptr);
   store->debug();
-}
-
-TEST(TaskResourceTest, NoNewerFrameLeavesItUnboundWithOneErrorLine) {
-  auto store = store_with_inputs({4, 5, 6});
-  LogCapture errors(google::GLOG_ERROR);
-  TaskResource none(store, kIn, kOut, 6, false);
-  EXPECT_EQ(none.frameId(), -1);
-  EXPECT_EQ(errors.count("cannot fetch: ruRead = "), 1);
-  EXPECT_EQ(errors.count("RESOURCE_DETECTOR_CLASS_ROIS"), 1);
 }
 
 TEST(TaskResourceTest, CancelReleasesTheClaimsAndTheFrameBecomesEligibleAgain) {

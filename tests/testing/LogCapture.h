@@ -21,11 +21,6 @@ class LogCapture : public google::LogSink {
     lines_.emplace_back(message, length);
   }
 
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  // Number of captured lines containing `text`.
   int count(const std::string& text) const {
     std::lock_guard<std::mutex> lock(mutex_);
     int n = 0;

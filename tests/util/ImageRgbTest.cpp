@@ -82,13 +82,9 @@ TEST(ImageRgbDeathTest, MisuseIsFatalWithTheSystemsMessages) {
   ImageRgb fixed(rgb->get_blob(), nullptr);
   EXPECT_DEATH(fixed.reshape(2, 2), "Check failed: producer_ ");
   EXPECT_DEATH(rgb->integ_sum(), "Check failed: pBlob_->phy_data Only Support IVE");
-  EXPECT_DEATH(
-      {
-        auto img = mmz_rgb(4, 4);
-        MI_TEST_FailNext("MI_SYS_FlushInvCache", MI_ERR_SYS_ILLEGAL_PARAM);
-        img->refresh();
-      },
-      "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache failed: 4096");
+  auto platform = mmz_rgb(4, 4);
+  EXPECT_DEATH((MI_TEST_FailNext("MI_SYS_FlushInvCache", MI_ERR_SYS_ILLEGAL_PARAM), platform->refresh()),
+               "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache failed: 4096");
   const std::string peer = "peer->height\\(\\) ";
   const struct {
     unsigned w, h;  // of the peer

@@ -165,13 +165,9 @@ TEST(ImageYuv420spDeathTest, MisuseIsFatalWithTheSystemsMessages) {
   auto big = host_yuv(8, 8), small = host_yuv(4, 4);
   EXPECT_DEATH(small->copy_from(host_rgb(4, 4).get(), false, false), "Check failed: peer ");
   EXPECT_DEATH(small->integ_sum(), "Check failed: yuvData_.image->phy_data Only Support IVE");
-  EXPECT_DEATH(
-      {
-        auto img = mmz_yuv(4, 4);
-        MI_TEST_FailNext("MI_SYS_FlushInvCache", MI_ERR_SYS_ILLEGAL_PARAM);
-        img->refresh();
-      },
-      "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache failed: 4096");
+  auto platform = mmz_yuv(4, 4);
+  EXPECT_DEATH((MI_TEST_FailNext("MI_SYS_FlushInvCache", MI_ERR_SYS_ILLEGAL_PARAM), platform->refresh()),
+               "Check failed: ok == MI_SUCCESS MI_SYS_FlushInvCache failed: 4096");
   EXPECT_DEATH(small->rgb_integ_map(), "Check failed: yuvData_.image->phy_data Only Support IVE");
   EXPECT_DEATH(small->pad_crop_from(big.get(), {1, 1, 0, 0}, 0, 0, 0, false, false), "must be even");
   const std::string peer = "Check failed: peer->get_yuv\\(\\).";
