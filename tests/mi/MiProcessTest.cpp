@@ -122,7 +122,7 @@ TEST(MiProcessTest, AMappedBlockStaysUntilItsLastMapperUnmaps) {
           MI_SYS_Mmap(phy, 4096, &vir, 1) != MI_SUCCESS)
         return false;
       std::memset(vir, 0xAB, 4096);
-      return write(fd, &phy, sizeof(phy)) == sizeof(phy);
+      return MI_SYS_Munmap(vir, 4096) == MI_SUCCESS && write(fd, &phy, sizeof(phy)) == sizeof(phy);
     });
     MI_PHY phy = 0;
     ASSERT_TRUE(child.read_report(&phy, sizeof(phy)));

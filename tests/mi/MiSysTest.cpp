@@ -47,6 +47,17 @@ TEST_F(MiSysTest, AllocatesPageAlignedDisjointBlocksAboveFourGiB) {
   EXPECT_EQ(MI_SYS_MemsetPa(0, b + 8191, 0, 1), MI_SUCCESS);
   for (MI_PHY p : {a, b, c}) EXPECT_EQ(MI_SYS_MMA_Free(0, p), MI_SUCCESS);
   EXPECT_EQ(MI_SYS_MemsetPa(0, a, 0, 16), MI_ERR_SYS_UNEXIST) << "a freed block stays invalid";
+  // Freed while its owner still maps it, a block stays for the engines until the mapping goes.
+  void* vir = nullptr;
+  ASSERT_EQ(MI_SYS_MMA_Alloc(0, nullptr, 4096, &a), MI_SUCCESS);
+  ASSERT_EQ(MI_SYS_Mmap(a, 4096, &vir, 1), MI_SUCCESS);
+  ASSERT_EQ(MI_SYS_MMA_Free(0, a), MI_SUCCESS);
+  EXPECT_EQ(MI_SYS_MemsetPa(0, a, 0x07070707, 4096), MI_SUCCESS);
+  EXPECT_EQ(static_cast<uint8_t*>(vir)[4095], 7);
+  EXPECT_EQ(MI_SYS_Munmap(vir, 4096), MI_SUCCESS);
+  EXPECT_EQ(MI_SYS_MemsetPa(0, a, 0, 16), MI_ERR_SYS_UNEXIST);
+  ASSERT_EQ(MI_TEST_GetArenaInfo(&after), MI_SUCCESS);
+  EXPECT_EQ(after.u64UsedBytes, before.u64UsedBytes);
 }
 
 TEST_F(MiSysTest, MappingsOfOneBlockAreCoherentAndFlushStaysInsideThem) {

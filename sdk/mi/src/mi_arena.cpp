@@ -204,7 +204,7 @@ void erase_nolock(Header* h, std::uint32_t i) {
   --h->count;
 }
 
-// True while a live process other than the owner has the block mapped.
+// True while a live process has the block mapped.
 bool pinned_nolock(Block& b) {
   bool pinned = false;
   for (Pin& p : b.pins) {
@@ -381,7 +381,7 @@ MI_S32 free(MI_PHY phy) {
   int i = find_nolock(h, off);
   if (i < 0 || h->blocks[i].offset != off || h->blocks[i].pid == 0) return MI_ERR_SYS_UNEXIST;
   if (pinned_nolock(h->blocks[i])) {
-    h->blocks[i].pid = 0;  // another process still reads it: release when it unmaps
+    h->blocks[i].pid = 0;  // still mapped: release when the last mapping goes
     return MI_SUCCESS;
   }
   punch(h->blocks[i].offset, h->blocks[i].size);
@@ -401,8 +401,8 @@ MI_S32 pin(MI_PHY phy, std::uint64_t len) {
   if (i < 0) return MI_ERR_SYS_UNEXIST;
   Block& b = h->blocks[i];
   if (b.pid == 0 || len > b.offset + b.size - off) return MI_ERR_SYS_UNEXIST;
+  // The owner's mappings pin too: a block freed while still mapped (by anyone) stays until unmapped.
   const std::int32_t self = static_cast<std::int32_t>(getpid());
-  if (b.pid == self) return MI_SUCCESS;
   Pin* slot = nullptr;
   for (Pin& p : b.pins) {
     if (p.count > 0 && p.pid == self) {
@@ -444,8 +444,9 @@ MI_S32 check_range(MI_ModuleId_e module, MI_PHY phy, std::uint64_t len) {
   if (!lock.locked()) return err_notready(module);
   int i = find_nolock(h, off);
   if (i < 0) return err_unexist(module);
-  const Block& b = h->blocks[i];
-  return b.pid != 0 && len <= b.offset + b.size - off ? MI_SUCCESS : err_unexist(module);
+  Block& b = h->blocks[i];
+  return (b.pid != 0 || pinned_nolock(b)) && len <= b.offset + b.size - off ? MI_SUCCESS
+                                                                            : err_unexist(module);
 }
 
 MI_S32 info(Info* out) {
