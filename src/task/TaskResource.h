@@ -38,8 +38,8 @@ class TaskResource {
  private:
   static unsigned long long keys(const MapResId2ResBasePtr& m);
 
-  unsigned long long ruRead;
-  unsigned long long ruWrite;
+  [[maybe_unused]] unsigned long long ruRead;  // the unions it was bound with
+  [[maybe_unused]] unsigned long long ruWrite;
   CombFidMapResBaseRW rw_;
   std::shared_ptr<FrameResourceStore> store_;
 };

@@ -55,7 +55,7 @@ class KavoIpuNetwork {
 
   std::string modelName_;
   std::string modelFile_;
-  uint32_t maxRoiSize_ = 0;
+  [[maybe_unused]] uint32_t maxRoiSize_ = 0;
   uint32_t u32BlobCopies_ = 0;
   std::vector<KAVO_MODEL_BLOB_INFO_S> _inputBlobInfo;
   std::vector<KAVO_MODEL_BLOB_INFO_S> _outputBlobInfo;
