@@ -131,9 +131,9 @@ std::string Lineage::report(const Counts& readerDrops) const {
   std::snprintf(line, sizeof line, "throughput: %.1f frames/s over %.2f s\n",
                 s.seconds > 0 ? (s.processed - 1) / s.seconds : 0.0, s.seconds);
   out += line;
-  out += "latency (ms)            p50      p99      max    count\n";
+  out += "latency (ms)                p50      p99      max    count\n";
   for (const auto& l : s.latencies) {
-    std::snprintf(line, sizeof line, "  %-20s %7.2f  %7.2f  %7.2f  %7zu\n", l.first.c_str(),
+    std::snprintf(line, sizeof line, "  %-24s %7.2f  %7.2f  %7.2f  %7zu\n", l.first.c_str(),
                   percentile(l.second, 0.5), percentile(l.second, 0.99), l.second.back(), l.second.size());
     out += line;
   }

@@ -70,6 +70,16 @@ class FaceDetector {
 
   const std::string& name() const { return name_; }
 
+  // One step on a blank input under a frame id no reader hands out: a network's first step sets
+  // up its layers and takes several times as long as the steps after it.
+  void warm_up() {
+    constexpr long long kBlank = -2;
+    MapResId2ResBasePtr tensors = store_->tobe_written(kBlank, in_ | out_, true, 1);
+    wrapper_->step(pick(tensors, in_), pick(tensors, out_));
+    tensors.clear();
+    store_->have_written(kBlank, in_ | out_);
+  }
+
   // Faces in `roi` {x1, y1, x2, y2} of `image` (normalised; beyond the image is black), in image
   // coordinates, clipped to the image. `stepMs` receives the time of the network step.
   std::vector<ScoredBBox<float>> detect(long long frameId, const ImageBase& image,
@@ -129,6 +139,11 @@ void Context::stop() {
   if (stopping_.exchange(true)) return;
   // A last announcement wakes every waiter; none can follow it (announce() checks stopping_).
   depend.update(LLONG_MAX, frameTime | large | small | classRois | partRois | tracker | faceTracks);
+}
+
+void warm_up(const Settings& settings) {
+  FaceDetector(settings.detector).warm_up();
+  if (!settings.cropDetector.empty()) FaceDetector(settings.cropDetector).warm_up();
 }
 
 void source_stage(Context& ctx) {
@@ -195,12 +210,14 @@ void detect_stage(Context& ctx) {
 
 void crop_stage(Context& ctx) {
   FaceDetector detector(ctx.settings.cropDetector);
-  const auto kinds = task_kinds("TASK_CROP");  // the large image -> part ROIs
-  for (long long last = -1; ctx.wait_newer(ctx.large, last);) {
+  // The large image -> part ROIs, on frames whose class ROIs are out: the crop runs in the time
+  // the full view leaves free, and only meets it on the core when frames come faster than both.
+  const auto kinds = task_kinds("TASK_CROP");
+  for (long long last = -1; ctx.wait_newer(ctx.classRois, last);) {
     {
       TaskResource task(kinds.first, kinds.second, last, false);
       if (task.frameId() < 0) {  // gone meanwhile (evicted): wait for the next one
-        last = ctx.depend.id_max(ctx.large);
+        last = ctx.depend.id_max(ctx.classRois);
         continue;
       }
       last = task.frameId();

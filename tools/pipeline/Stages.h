@@ -69,6 +69,9 @@ struct Context {
   std::atomic<bool> stopping_{false};
 };
 
+// Runs each network once before the first frame, so that no frame waits for their set-up.
+void warm_up(const Settings& settings);
+
 // The stage loops; each returns when the pipeline stops (the source also after settings.count
 // frames).
 void source_stage(Context& ctx);

@@ -205,6 +205,7 @@ int main(int argc, char** argv) {
   singleton_FrameResourceStore()->register_resource(
       faceTracks, [faceTracks] { return std::make_shared<FaceTracks>(faceTracks); }, true);
   singleton_NetworkStore();  // loads every enabled network before the first frame
+  warm_up(ctx.settings);
   const auto cfg = singleton_ParamCfg();
   const bool camera = cfg->select_single<bool>("FrameReaderHisi/fromCameraNotVideo", false, true);
   const std::string socket = camera ? "ShareDataCamera" : "ShareDataVideo";
