@@ -1,11 +1,12 @@
 // Frame reception: the frame reader beside raw ZeroMQ over ipc with the same bytes. Built twice,
 // once per mode (one socket reader may exist per process): KAVO_BENCH_CAMERA picks camera mode.
-// Each iteration publishes one message and receives it, so both sides pay the same sending cost.
+// The lockstep benchmarks publish one message and receive it per iteration (the cost of one frame);
+// the *Stream ones keep a few frames in flight from a sender thread (throughput). Every sender has
+// its own ZeroMQ context, as a sending process would, so both sides pay the same sending cost.
 #include <benchmark/benchmark.h>
 #include <glog/logging.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -66,43 +67,6 @@ std::string message() {
 }
 #endif
 
-// A publisher whose subscriber has joined.
-zmq::socket_t publisher(const std::string& a) {
-  zmq::socket_t pub(*singleton_ZmqContext(), zmq::socket_type::xpub);
-  pub.set(zmq::sockopt::sndhwm, 0);
-  pub.bind(a);
-  return pub;
-}
-void joined(zmq::socket_t& pub) {
-  zmq::message_t subscription;
-  (void)pub.recv(subscription);
-}
-
-void BM_RawZmqIpc(benchmark::State& state) {
-  const std::string a = addr("raw");
-  zmq::socket_t pub = publisher(a);
-  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
-  sub.set(zmq::sockopt::subscribe, "");
-  sub.connect(a);
-  joined(pub);
-#ifdef KAVO_BENCH_CAMERA
-  auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
-       small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
-  const std::string m = message(*large, *small, 1);
-#else
-  const std::string m = message();
-#endif
-  for (auto _ : state) {
-    pub.send(zmq::buffer(m), zmq::send_flags::none);
-    zmq::message_t in;
-    (void)sub.recv(in);
-    benchmark::DoNotOptimize(in.data());
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(m.size()));
-}
-BENCHMARK(BM_RawZmqIpc)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
-
 // A sender with its own context, as another process would have. Streaming, it publishes from its
 // own thread while the receiver works, at most kWindow frames ahead so that nothing is dropped at a
 // high-water mark: that measures throughput, where a lockstep send-then-receive measures the cost
@@ -161,6 +125,31 @@ class Sender {
   bool stop_ = false;
 };
 
+void BM_RawZmqIpc(benchmark::State& state) {
+  const std::string a = addr("raw");
+  Sender sender(a);
+  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
+  sub.set(zmq::sockopt::subscribe, "");
+  sub.connect(a);
+  sender.joined();
+#ifdef KAVO_BENCH_CAMERA
+  auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
+       small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
+  const std::string m = message(*large, *small, 1);
+#else
+  const std::string m = message();
+#endif
+  for (auto _ : state) {
+    sender.send(m);
+    zmq::message_t in;
+    (void)sub.recv(in);
+    benchmark::DoNotOptimize(in.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(m.size()));
+}
+BENCHMARK(BM_RawZmqIpc)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 #ifndef KAVO_BENCH_CAMERA
 void BM_RawZmqIpcStream(benchmark::State& state) {
   const std::string a = addr("rawstream");
@@ -192,16 +181,16 @@ BENCHMARK(BM_RawZmqIpcStream)->MeasureProcessCPUTime()->UseRealTime()->Unit(benc
 // payload into a platform image, then (`resize`) the engine resize to the small size.
 void BM_RawZmqIpcThenImages(benchmark::State& state, bool resize) {
   const std::string a = addr(resize ? "resize" : "copy");
-  zmq::socket_t pub = publisher(a);
+  Sender sender(a);
   zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
   sub.set(zmq::sockopt::subscribe, "");
   sub.connect(a);
-  joined(pub);
+  sender.joined();
   auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
        small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
   const std::string m = message();
   for (auto _ : state) {
-    pub.send(zmq::buffer(m), zmq::send_flags::none);
+    sender.send(m);
     zmq::message_t in;
     (void)sub.recv(in);
     std::memcpy(large->data(), static_cast<const char*>(in.data()) + 12, in.size() - 12);
