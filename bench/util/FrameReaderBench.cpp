@@ -67,6 +67,34 @@ std::string message() {
 }
 #endif
 
+// The messages a reader benchmark sends, one per call: the same video frame every time, or camera
+// records with a fresh pts each (the reader drops a frame whose pts does not move).
+class Frames {
+ public:
+#ifdef KAVO_BENCH_CAMERA
+  Frames()
+      : large_(produce_mmz_ImageYuv420sp(kW, kH, nullptr)),
+        small_(produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr)) {}
+  const std::string& next() {
+    MI_U64 now = 0;
+    MI_SYS_GetCurPts(0, &now);
+    pts_ = std::max<MI_U64>(now - 1, pts_ + 1);
+    m_ = message(*large_, *small_, pts_);
+    return m_;
+  }
+
+ private:
+  std::shared_ptr<ImageBase> large_, small_;
+  MI_U64 pts_ = 0;
+  std::string m_;
+#else
+  const std::string& next() { return m_; }
+
+ private:
+  std::string m_ = message();
+#endif
+};
+
 // A sender with its own context, as another process would have. Streaming, it publishes from its
 // own thread while the receiver works, at most kWindow frames ahead so that nothing is dropped at a
 // high-water mark: that measures throughput, where a lockstep send-then-receive measures the cost
@@ -83,10 +111,10 @@ class Sender {
     (void)pub_.recv(subscription);
   }
   void send(const std::string& m) { pub_.send(zmq::buffer(m), zmq::send_flags::none); }
-  void start(const std::string& m) {
+  void start(Frames& frames) {
     sent_ = received_ = 0;
     stop_ = false;
-    thread_ = std::thread([this, &m] { run(m); });
+    thread_ = std::thread([this, &frames] { run(frames); });
   }
   void received() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -105,7 +133,7 @@ class Sender {
   }
 
  private:
-  void run(const std::string& m) {
+  void run(Frames& frames) {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mu_);
@@ -113,7 +141,7 @@ class Sender {
         if (stop_) return;
         ++sent_;
       }
-      send(m);
+      send(frames.next());
     }
   }
   zmq::context_t ctx_{1};
@@ -150,7 +178,6 @@ void BM_RawZmqIpc(benchmark::State& state) {
 }
 BENCHMARK(BM_RawZmqIpc)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-#ifndef KAVO_BENCH_CAMERA
 void BM_RawZmqIpcStream(benchmark::State& state) {
   const std::string a = addr("rawstream");
   Sender sender(a);
@@ -159,8 +186,8 @@ void BM_RawZmqIpcStream(benchmark::State& state) {
   sub.set(zmq::sockopt::rcvhwm, 0);
   sub.connect(a);
   sender.joined();
-  const std::string m = message();
-  sender.start(m);
+  Frames frames;
+  sender.start(frames);
   for (auto _ : state) {
     zmq::message_t in;
     (void)sub.recv(in);
@@ -175,6 +202,7 @@ void BM_RawZmqIpcStream(benchmark::State& state) {
 }
 BENCHMARK(BM_RawZmqIpcStream)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+#ifndef KAVO_BENCH_CAMERA
 // BM_RawZmqIpc never reads the payload it receives, while the frame reader must pass over every
 // byte once (into the large image) and make the small image with the engine. These references add
 // that least work to the raw receive, with no checks, logs or bookkeeping: one block copy of the
@@ -248,37 +276,24 @@ void BM_FrameReaderGrab(benchmark::State& state) {
       std::make_shared<ResourceImage>(2, "large", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
   auto smallRes =
       std::make_shared<ResourceImage>(4, "small", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
-#ifdef KAVO_BENCH_CAMERA
-  auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
-       small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
-  MI_U64 pts = 0;
-#else
-  const std::string m = message();
-#endif
+  Frames frames;
   for (auto _ : state) {
-#ifdef KAVO_BENCH_CAMERA
-    MI_U64 now = 0;
-    MI_SYS_GetCurPts(0, &now);
-    pts = std::max<MI_U64>(now - 1, pts + 1);
-    const std::string m = message(*large, *small, pts);
-#endif
-    r.sender.send(m);
+    r.sender.send(frames.next());
     benchmark::DoNotOptimize(reader->grab_frame(largeRes, smallRes));
   }
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FrameReaderGrab)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-#ifndef KAVO_BENCH_CAMERA
-// The reader of BM_FrameReaderGrab fed by a streaming sender, beside BM_RawZmqIpcStream.
+// The reader of BM_FrameReaderGrab fed by a streaming sender.
 void BM_FrameReaderGrabStream(benchmark::State& state) {
   Rig& r = rig();
   auto largeRes =
       std::make_shared<ResourceImage>(2, "large", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
   auto smallRes =
       std::make_shared<ResourceImage>(4, "small", "none", produce_mmz_ImageYuv420sp(0, 0, nullptr));
-  const std::string m = message();
-  r.sender.start(m);
+  Frames frames;
+  r.sender.start(frames);
   for (auto _ : state) {
     benchmark::DoNotOptimize(r.reader->grab_frame(largeRes, smallRes));
     r.sender.received();
@@ -287,5 +302,4 @@ void BM_FrameReaderGrabStream(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FrameReaderGrabStream)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
-#endif
 }  // namespace
