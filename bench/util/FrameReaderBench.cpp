@@ -153,13 +153,20 @@ class Sender {
   bool stop_ = false;
 };
 
+// A raw subscriber to `a`, returned once `sender` has seen it join. It keeps every message.
+zmq::socket_t subscriber(const std::string& a, Sender& sender) {
+  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
+  sub.set(zmq::sockopt::subscribe, "");
+  sub.set(zmq::sockopt::rcvhwm, 0);
+  sub.connect(a);
+  sender.joined();
+  return sub;
+}
+
 void BM_RawZmqIpc(benchmark::State& state) {
   const std::string a = addr("raw");
   Sender sender(a);
-  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
-  sub.set(zmq::sockopt::subscribe, "");
-  sub.connect(a);
-  sender.joined();
+  zmq::socket_t sub = subscriber(a, sender);
 #ifdef KAVO_BENCH_CAMERA
   auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
        small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
@@ -181,11 +188,7 @@ BENCHMARK(BM_RawZmqIpc)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark:
 void BM_RawZmqIpcStream(benchmark::State& state) {
   const std::string a = addr("rawstream");
   Sender sender(a);
-  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
-  sub.set(zmq::sockopt::subscribe, "");
-  sub.set(zmq::sockopt::rcvhwm, 0);
-  sub.connect(a);
-  sender.joined();
+  zmq::socket_t sub = subscriber(a, sender);
   Frames frames;
   sender.start(frames);
   for (auto _ : state) {
@@ -210,10 +213,7 @@ BENCHMARK(BM_RawZmqIpcStream)->MeasureProcessCPUTime()->UseRealTime()->Unit(benc
 void BM_RawZmqIpcThenImages(benchmark::State& state, bool resize) {
   const std::string a = addr(resize ? "resize" : "copy");
   Sender sender(a);
-  zmq::socket_t sub(*singleton_ZmqContext(), zmq::socket_type::sub);
-  sub.set(zmq::sockopt::subscribe, "");
-  sub.connect(a);
-  sender.joined();
+  zmq::socket_t sub = subscriber(a, sender);
   auto large = produce_mmz_ImageYuv420sp(kW, kH, nullptr),
        small = produce_mmz_ImageYuv420sp(kSmallW, kSmallH, nullptr);
   const std::string m = message();
