@@ -1,11 +1,14 @@
 // Tests of the image engine and the scaler in the platform SDK stand-in (MI_IVE, MI_SCL): handles,
 // the crop windows they hand to their pixel code, colour conversion in every row, limits and error
-// codes. The resize, scaling and conversion arithmetic itself is libyuv's and is not retested here;
-// the accelerated primitives' tests compare resizes and integral images with plain references.
+// codes. The resize, scaling and conversion arithmetic itself is libyuv's and is not retested here,
+// except the engine's own path for reductions by three, which must give libyuv's bytes; the
+// accelerated primitives' tests compare resizes and integral images with plain references.
 #include <gtest/gtest.h>
+#include <libyuv.h>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "mi/MiTestUtil.h"
 #include "mi_ive.h"
@@ -215,6 +218,66 @@ TEST_F(MiIveTest, ScalerCropOfTheDestinationSizeIsCopiedExactly) {
   ASSERT_EQ(MI_SCL_StretchBuf(&s, nullptr, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_SUCCESS);
   EXPECT_EQ(whole.at(0, 13, 9), src.at(0, 13, 9));
   EXPECT_EQ(whole.at(1, 13, 4), src.at(1, 13, 4));
+}
+
+// Reductions by exactly three take the engine's own sampling path; they, and a near miss that does
+// not, must give libyuv's bytes in every plane and leave the destination's padding alone.
+TEST_F(MiIveTest, ReductionsByThreeGiveLibyuvBytes) {
+  struct Case {
+    const char* name;
+    MI_IVE_ImageType_e type;
+    uint16_t sw, sh, sStride, dw, dh, dStride;
+    int scl;  // 0: engine resize; else the scaler with this filter, cropping (6, 4) of a larger source
+  } cases[] = {
+      {"1080p", E_MI_IVE_IMAGE_TYPE_YUV420SP, 1920, 1080, 1920, 640, 360, 672, 0},
+      {"near miss", E_MI_IVE_IMAGE_TYPE_YUV420SP, 1920, 1080, 1920, 640, 362, 640, 0},
+      {"row tails", E_MI_IVE_IMAGE_TYPE_YUV420SP, 150, 90, 160, 50, 30, 53, 0},
+      {"odd plane", E_MI_IVE_IMAGE_TYPE_U8C1, 45, 27, 47, 15, 9, 15, 0},
+      {"planar rgb", E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR, 96, 48, 96, 32, 16, 40, 0},
+      {"scaler", E_MI_IVE_IMAGE_TYPE_YUV420SP, 160, 100, 160, 50, 30, 56, E_MI_SCL_FILTER_TYPE_BILINEAR},
+      {"nearest", E_MI_IVE_IMAGE_TYPE_YUV420SP, 160, 100, 164, 50, 30, 50, E_MI_SCL_FILTER_TYPE_NEAREST},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineImage src(c.type, c.sw, c.sh, c.sStride), dst(c.type, c.dw, c.dh, c.dStride);
+    const bool nv = c.type == E_MI_IVE_IMAGE_TYPE_YUV420SP;
+    const int planes = nv ? 2 : c.type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;
+    const uint8_t pad = c.dStride > c.dw ? dst.at(0, c.dw, 0) : 0;
+    // The source window and libyuv's bytes for it, plane by plane.
+    const int x0 = c.scl ? 6 : 0, y0 = c.scl ? 4 : 0, w = c.scl ? 3 * c.dw : c.sw, h = c.scl ? 3 * c.dh : c.sh;
+    std::vector<std::vector<uint8_t>> want(planes);
+    const uint8_t* s[3];
+    for (int k = 0; k < planes; ++k) {
+      s[k] = &src.at(k, x0, nv && k ? y0 / 2 : y0);
+      want[k].resize(static_cast<size_t>(c.dw) * dst.rows(k));
+    }
+    if (nv) {
+      libyuv::NV12Scale(s[0], c.sStride, s[1], c.sStride, w, h, want[0].data(), c.dw, want[1].data(), c.dw, c.dw,
+                        c.dh, c.scl == E_MI_SCL_FILTER_TYPE_NEAREST ? libyuv::kFilterNone : libyuv::kFilterBilinear);
+    } else {
+      for (int k = 0; k < planes; ++k)
+        libyuv::ScalePlane(s[k], c.sStride, w, h, want[k].data(), c.dw, c.dw, c.dh, libyuv::kFilterBilinear);
+    }
+    if (c.scl) {
+      MI_SCL_DirectBuf_t sb = direct(src), db = direct(dst);
+      MI_SYS_WindowRect_t crop{static_cast<MI_U16>(x0), static_cast<MI_U16>(y0), static_cast<MI_U16>(w),
+                               static_cast<MI_U16>(h)};
+      ASSERT_EQ(MI_SCL_StretchBuf(&sb, &crop, &db, static_cast<MI_SCL_FilterType_e>(c.scl)), MI_SUCCESS);
+    } else {
+      const int mode = nv ? E_MI_IVE_RESIZE_TYPE_YUV420SP
+                          : planes == 1 ? E_MI_IVE_RESIZE_TYPE_U8C1 : E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR;
+      ASSERT_EQ(resize(*src.desc(), *dst.desc(), mode), MI_SUCCESS);
+    }
+    for (int k = 0; k < planes; ++k) {
+      int wrong = 0;
+      for (int y = 0; y < dst.rows(k); ++y)
+        for (int x = 0; x < c.dw; ++x) wrong += dst.at(k, x, y) != want[k][static_cast<size_t>(y) * c.dw + x];
+      EXPECT_EQ(wrong, 0) << "plane " << k;
+    }
+    if (c.dStride > c.dw) {
+      EXPECT_EQ(dst.at(0, c.dw, 0), pad);
+    }
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "mi_internal.h"
+#include "mi_scale.h"
 
 namespace kavo_mi {
 namespace {
@@ -305,14 +306,14 @@ MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, con
   if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
   if (type == E_MI_IVE_IMAGE_TYPE_YUV420SP) {
     int r =
-        libyuv::NV12Scale(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0],
-                          d.stride[0], d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
+        scale_nv12(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0], d.stride[0],
+                   d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
     return r == 0 ? MI_SUCCESS : MI_ERR_IVE_ILLEGAL_PARAM;
   }
   int planes = type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;
   for (int k = 0; k < planes; ++k) {
-    libyuv::ScalePlane(s.data[k], s.stride[k], s.width, s.height, d.data[k], d.stride[k], d.width, d.height,
-                       libyuv::kFilterBilinear);
+    scale_plane(s.data[k], s.stride[k], s.width, s.height, d.data[k], d.stride[k], d.width, d.height,
+                libyuv::kFilterBilinear);
   }
   return MI_SUCCESS;
 }
