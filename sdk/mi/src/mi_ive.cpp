@@ -305,9 +305,8 @@ MI_S32 MI_IVE_Resize(MI_IVE_HANDLE hHandle, const MI_IVE_SrcImage_t* pstSrc, con
   if (MI_S32 ret = check_image(pstDst, type, &d)) return ret;
   if (source_too_large(pstSrc)) return MI_ERR_IVE_SIZE_LIMIT;
   if (type == E_MI_IVE_IMAGE_TYPE_YUV420SP) {
-    int r =
-        scale_nv12(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0], d.stride[0],
-                   d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
+    int r = scale_nv12(s.data[0], s.stride[0], s.data[1], s.stride[1], s.width, s.height, d.data[0],
+                       d.stride[0], d.data[1], d.stride[1], d.width, d.height, libyuv::kFilterBilinear);
     return r == 0 ? MI_SUCCESS : MI_ERR_IVE_ILLEGAL_PARAM;
   }
   int planes = type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;

@@ -18,14 +18,12 @@ const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
 // element 3i + 1 becomes element i. Each step turns 48 source bytes into 16.
 __attribute__((target("ssse3"))) void thirds_row(const std::uint8_t* s, std::uint8_t* d, int n, int elem) {
   constexpr char Z = -128;  // pshufb: a zero byte
-  const __m128i bytes[3] = {
-      _mm_setr_epi8(1, 4, 7, 10, 13, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z),
-      _mm_setr_epi8(Z, Z, Z, Z, Z, 0, 3, 6, 9, 12, 15, Z, Z, Z, Z, Z),
-      _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 2, 5, 8, 11, 14)};
-  const __m128i pairs[3] = {
-      _mm_setr_epi8(2, 3, 8, 9, 14, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z),
-      _mm_setr_epi8(Z, Z, Z, Z, Z, Z, 4, 5, 10, 11, Z, Z, Z, Z, Z, Z),
-      _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 0, 1, 6, 7, 12, 13)};
+  const __m128i bytes[3] = {_mm_setr_epi8(1, 4, 7, 10, 13, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z),
+                            _mm_setr_epi8(Z, Z, Z, Z, Z, 0, 3, 6, 9, 12, 15, Z, Z, Z, Z, Z),
+                            _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 2, 5, 8, 11, 14)};
+  const __m128i pairs[3] = {_mm_setr_epi8(2, 3, 8, 9, 14, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z),
+                            _mm_setr_epi8(Z, Z, Z, Z, Z, Z, 4, 5, 10, 11, Z, Z, Z, Z, Z, Z),
+                            _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 0, 1, 6, 7, 12, 13)};
   const __m128i* m = elem == 1 ? bytes : pairs;
   const int total = n * elem;
   int i = 0;
@@ -42,14 +40,15 @@ __attribute__((target("ssse3"))) void thirds_row(const std::uint8_t* s, std::uin
 
 // Whether a `sw` x `sh` plane reduced to `dw` x `dh` with `filter` is the point sampling above.
 bool thirds(int sw, int sh, int dw, int dh, libyuv::FilterMode filter) {
-  return kHaveSsse3 && (filter == libyuv::kFilterNone || filter == libyuv::kFilterBilinear) && dw > 0 && dh > 0 &&
-         sw == 3 * dw && sh == 3 * dh;
+  return kHaveSsse3 && (filter == libyuv::kFilterNone || filter == libyuv::kFilterBilinear) && dw > 0 &&
+         dh > 0 && sw == 3 * dw && sh == 3 * dh;
 }
 
-void thirds_plane(const std::uint8_t* s, int sStride, std::uint8_t* d, int dStride, int dw, int dh, int elem) {
+void thirds_plane(const std::uint8_t* s, int sStride, std::uint8_t* d, int dStride, int dw, int dh,
+                  int elem) {
   for (int y = 0; y < dh; ++y)
-    thirds_row(s + static_cast<std::ptrdiff_t>(3 * y + 1) * sStride, d + static_cast<std::ptrdiff_t>(y) * dStride,
-               dw, elem);
+    thirds_row(s + static_cast<std::ptrdiff_t>(3 * y + 1) * sStride,
+               d + static_cast<std::ptrdiff_t>(y) * dStride, dw, elem);
 }
 #else
 bool thirds(int, int, int, int, libyuv::FilterMode) { return false; }
@@ -64,14 +63,15 @@ int scale_nv12(const std::uint8_t* sy, int syStride, const std::uint8_t* suv, in
   // libyuv rounds the chroma plane up: both planes must reduce by exactly three.
   const int suw = (sw + 1) / 2, suh = (sh + 1) / 2, duw = (dw + 1) / 2, duh = (dh + 1) / 2;
   if (!thirds(sw, sh, dw, dh, filter) || !thirds(suw, suh, duw, duh, filter))
-    return libyuv::NV12Scale(sy, syStride, suv, suvStride, sw, sh, dy, dyStride, duv, duvStride, dw, dh, filter);
+    return libyuv::NV12Scale(sy, syStride, suv, suvStride, sw, sh, dy, dyStride, duv, duvStride, dw, dh,
+                             filter);
   thirds_plane(sy, syStride, dy, dyStride, dw, dh, 1);
   thirds_plane(suv, suvStride, duv, duvStride, duw, duh, 2);
   return 0;
 }
 
-void scale_plane(const std::uint8_t* s, int sStride, int sw, int sh, std::uint8_t* d, int dStride, int dw, int dh,
-                 libyuv::FilterMode filter) {
+void scale_plane(const std::uint8_t* s, int sStride, int sw, int sh, std::uint8_t* d, int dStride, int dw,
+                 int dh, libyuv::FilterMode filter) {
   if (thirds(sw, sh, dw, dh, filter))
     thirds_plane(s, sStride, d, dStride, dw, dh, 1);
   else

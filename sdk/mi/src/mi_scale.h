@@ -14,7 +14,7 @@ int scale_nv12(const std::uint8_t* sy, int syStride, const std::uint8_t* suv, in
                libyuv::FilterMode filter);
 
 // As libyuv::ScalePlane.
-void scale_plane(const std::uint8_t* s, int sStride, int sw, int sh, std::uint8_t* d, int dStride, int dw, int dh,
-                 libyuv::FilterMode filter);
+void scale_plane(const std::uint8_t* s, int sStride, int sw, int sh, std::uint8_t* d, int dStride, int dw,
+                 int dh, libyuv::FilterMode filter);
 
 }  // namespace kavo_mi

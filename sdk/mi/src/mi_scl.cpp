@@ -74,11 +74,10 @@ MI_S32 MI_SCL_StretchBuf(const MI_SCL_DirectBuf_t* pstSrc, const MI_SYS_WindowRe
   const std::uint8_t* sy = s.y + static_cast<std::size_t>(pstSrc->u32Stride[0]) * crop.u16Y + crop.u16X;
   const std::uint8_t* suv =
       s.uv + static_cast<std::size_t>(pstSrc->u32Stride[1]) * (crop.u16Y / 2) + crop.u16X;
-  int r =
-      scale_nv12(sy, static_cast<int>(pstSrc->u32Stride[0]), suv, static_cast<int>(pstSrc->u32Stride[1]),
-                 crop.u16Width, crop.u16Height, d.y, static_cast<int>(pstDst->u32Stride[0]), d.uv,
-                 static_cast<int>(pstDst->u32Stride[1]), static_cast<int>(pstDst->u32Width),
-                 static_cast<int>(pstDst->u32Height), filter);
+  int r = scale_nv12(sy, static_cast<int>(pstSrc->u32Stride[0]), suv, static_cast<int>(pstSrc->u32Stride[1]),
+                     crop.u16Width, crop.u16Height, d.y, static_cast<int>(pstDst->u32Stride[0]), d.uv,
+                     static_cast<int>(pstDst->u32Stride[1]), static_cast<int>(pstDst->u32Width),
+                     static_cast<int>(pstDst->u32Height), filter);
   return r == 0 ? MI_SUCCESS : MI_ERR_SCL_ILLEGAL_PARAM;
 }
 
