@@ -86,6 +86,10 @@ TEST(FrameReaderTest, RecordsBreakingAFrameRuleAreRefusedWithTheRule) {
   };
   for (const auto& row : rows)
     EXPECT_EQ(BlobInfoWrapper(row.first.data(), static_cast<int>(row.first.size())).error(), row.second);
+  // What a detailed reader logs of a frame: both frames' addresses, in hex.
+  const std::string text = BlobInfoWrapper((good + small).data(), 544).print();
+  EXPECT_NE(text.find("\nPHY        : 0x10000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nu64PhyAddrSmall   : 0x20000"), std::string::npos) << text;
 }
 
 TEST(FrameReaderTest, ViewModeChoosesTheDimensions) {
@@ -114,7 +118,11 @@ TEST(FrameReaderTest, VideoFramesAreNumberedCopiedAndResized) {
   auto plane = std::make_shared<BlobPlane<unsigned char>>(padded.data(), 1, 12, 20, 16);
   auto strided =
       std::make_shared<ResourceImage>(2, "s", "none", std::make_shared<ImageYuv420sp>(plane, nullptr));
+  LogCapture info(google::GLOG_INFO);
   for (auto* res : {&large, &large, &strided}) EXPECT_EQ(reader.grab_frame(*res, small), nullptr);
+  EXPECT_EQ(info.count("Recv from video: width=16, height=8, frame_id=-1, size=192"), 3);
+  EXPECT_EQ(info.count("[Time Cost] 10000: "), 3);  // the copy into the large image
+  EXPECT_EQ(info.count("[Time Cost] 10001: "), 3);  // and the small image
   EXPECT_EQ(reader.frameId(), 2);
   EXPECT_EQ(reader.pts(), 200u);
   EXPECT_EQ(reader.dropped(FrameReaderDrop::kVideoSize), 1u);
@@ -170,8 +178,8 @@ TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
   pub.send(camera(0, record(t - 40000, 8, 8, block), ""));                // wrong size
   pub.send(camera(0, record(t - 40000, 16, 8, block, 2), ""));            // not a frame
   pub.send(camera(0, wraps, ""));
-  pub.send(camera(0, record(t - 40000, 16, 8, 0x10000), ""));             // outside platform memory
-  pub.send(camera(0, record(t + 9000000, 16, 8, block), ""));             // from the future
+  pub.send(camera(0, record(t - 40000, 16, 8, 0x10000), ""));  // outside platform memory
+  pub.send(camera(0, record(t + 9000000, 16, 8, block), ""));  // from the future
   // a small frame of the wrong size
   pub.send(camera(0, record(t - 40000, 16, 8, block) + record(t - 40000, 4, 4, smallFrame), ""));
   pub.send(camera(0, record(t - 51000, 16, 8, block) + record(t - 51000, 8, 4, smallFrame), "second"));
@@ -194,7 +202,8 @@ TEST(FrameReaderTest, CameraFramesAreUsedInPlaceAndBadOnesDropped) {
   for (FrameReaderDrop why :
        {FrameReaderDrop::kStalePts, FrameReaderDrop::kDimension, FrameReaderDrop::kRecords,
         FrameReaderDrop::kAddress, FrameReaderDrop::kFuturePts})
-    EXPECT_EQ(reader.dropped(why), why == FrameReaderDrop::kDimension || why == FrameReaderDrop::kRecords ? 2u : 1u)
+    EXPECT_EQ(reader.dropped(why),
+              why == FrameReaderDrop::kDimension || why == FrameReaderDrop::kRecords ? 2u : 1u)
         << static_cast<int>(why);
   EXPECT_EQ(errors.count("Check failed: pmi_buf->eBufType == E_MI_SYS_BUFDATA_FRAME  eBufType = 2"), 1);
   large.reset(), small.reset();

@@ -108,6 +108,7 @@ TEST(ShareDataTest, CameraOverNanomsgNumbersAcceptedFramesAndDropsTheRest) {
   for (const std::string& m : {std::string(), std::string("ab"), be32(0) + "abc", be32(0) + be32(99) + "x",
                                camera(1, "r", ""), camera(0, std::string(1100, 'r'), "")})
     send(m);
+  send(camera(0, std::string(544, 'r'), std::string(468, 'x')));  // 1024 bytes: the whole buffer, kept
   send(camera(0, std::string(544, 'r'), "END"));
   std::pair<long long, ShareDataReader::DataDesc> frame;
   long long probes = 0;
