@@ -59,7 +59,11 @@ void BM_IveResizeNv12(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(MI_IVE_Resize(kHandle, &s, &d, &ctrl, 1));
   MI_IVE_Destroy(kHandle);
 }
-BENCHMARK(BM_IveResizeNv12)->Args({300, 300})->Args({640, 360})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IveResizeNv12)
+    ->Args({300, 300})
+    ->Args({640, 360})
+    ->Args({1280, 720})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LibyuvNV12Scale(benchmark::State& state) {
   int dw = static_cast<int>(state.range(0)), dh = static_cast<int>(state.range(1));
@@ -70,7 +74,11 @@ void BM_LibyuvNV12Scale(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_LibyuvNV12Scale)->Args({300, 300})->Args({640, 360})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibyuvNV12Scale)
+    ->Args({300, 300})
+    ->Args({640, 360})
+    ->Args({1280, 720})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_IveCscNv12ToRgb(benchmark::State& state) {
   Block src(kW * kH * 3 / 2), dst(kW * kH * 3);

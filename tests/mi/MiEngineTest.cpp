@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <libyuv.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -20,30 +19,27 @@ namespace {
 
 const bool kPrivateArena = use_private_arena("MiEngineTest");
 
-// An engine image in emulated physical memory: planes lie one after another in one block, with a
-// spare row after the last, all filled with random bytes; strides count elements of the image type.
+// An engine image in emulated physical memory: planes lie one after another in one block, with
+// spare rows after the last, all filled with random bytes; strides count elements of the image type.
 class EngineImage {
  public:
   EngineImage(MI_IVE_ImageType_e type, uint16_t width, uint16_t height, uint16_t stride) : desc_{} {
     desc_.eType = type;
     desc_.u16Width = width;
     desc_.u16Height = height;
-    int planes = type == E_MI_IVE_IMAGE_TYPE_YUV420SP ? 2 : type == E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR ? 3 : 1;
-    const int elem = type == E_MI_IVE_IMAGE_TYPE_U32C1 ? 4 : 1;
-    uint32_t offsets[3] = {};
-    uint32_t total = 0;
-    for (int k = 0; k < planes; ++k) {
-      offsets[k] = total;
-      total += static_cast<uint32_t>(stride) * rows(k) * elem;
-    }
-    total += static_cast<uint32_t>(stride) * elem;
-    block_ = std::make_unique<TestBlock>(total);
+    const int planes = type == E_MI_IVE_IMAGE_TYPE_YUV420SP      ? 2
+                       : type == E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR ? 3
+                                                                 : 1;
+    const uint32_t elem = type == E_MI_IVE_IMAGE_TYPE_U32C1 ? 4 : 1;
+    block_ = std::make_unique<TestBlock>(stride * elem * (3 * height + 1));
+    uint32_t offset = 0;
     for (int k = 0; k < planes; ++k) {
       desc_.u16Stride[k] = stride;
-      desc_.u64PhyAddr[k] = block_->phy() + offsets[k];
-      desc_.pu8VirAddr[k] = block_->data() + offsets[k];
+      desc_.u64PhyAddr[k] = block_->phy() + offset;
+      desc_.pu8VirAddr[k] = block_->data() + offset;
+      offset += stride * rows(k) * elem;
     }
-    fill_random(block_->data(), total, width * 131 + height);
+    fill_random(block_->data(), block_->size(), width * 131 + height);
   }
 
   int rows(int plane) const {
@@ -51,20 +47,9 @@ class EngineImage {
   }
   // Byte at (x, y) of an 8-bit plane; x counts bytes.
   uint8_t& at(int plane, int x, int y) { return desc_.pu8VirAddr[plane][y * desc_.u16Stride[plane] + x]; }
-  // The whole block, with the bytes of the planes' pixels (`width` bytes of each row) set to zero.
-  std::vector<uint8_t> outside_pixels() const {
-    std::vector<uint8_t> all(block_->data(), block_->data() + block_->size());
-    const int planes = desc_.eType == E_MI_IVE_IMAGE_TYPE_YUV420SP ? 2
-                       : desc_.eType == E_MI_IVE_IMAGE_TYPE_U8C1   ? 1
-                                                                   : 3;
-    for (int k = 0; k < planes; ++k)
-      for (int y = 0; y < rows(k); ++y)
-        std::fill_n(all.begin() + (desc_.pu8VirAddr[k] - block_->data()) + y * desc_.u16Stride[k],
-                    desc_.u16Width, 0);
-    return all;
-  }
+  // The whole block: pixels, padding and the spare row.
+  std::vector<uint8_t> bytes() const { return {block_->data(), block_->data() + block_->size()}; }
   const MI_IVE_Image_t* desc() const { return &desc_; }
-  MI_IVE_Image_t copy() const { return desc_; }
 
  private:
   MI_IVE_Image_t desc_;
@@ -81,16 +66,6 @@ MI_SCL_DirectBuf_t direct(const EngineImage& img) {
   b.phyAddr[0] = img.desc()->u64PhyAddr[0];
   b.phyAddr[1] = img.desc()->u64PhyAddr[1];
   return b;
-}
-
-EngineImage nv12(uint16_t w, uint16_t h, uint16_t stride) {
-  return EngineImage(E_MI_IVE_IMAGE_TYPE_YUV420SP, w, h, stride);
-}
-
-MI_S32 stretch(const EngineImage& src, MI_SYS_WindowRect_t crop, const EngineImage& dst) {
-  MI_SCL_DirectBuf_t s = direct(src);
-  MI_SCL_DirectBuf_t d = direct(dst);
-  return MI_SCL_StretchBuf(&s, &crop, &d, E_MI_SCL_FILTER_TYPE_BILINEAR);
 }
 
 constexpr MI_IVE_HANDLE kHandle = 5;
@@ -166,7 +141,7 @@ TEST_F(MiIveTest, EngineAndScalerRefuseBadDescriptionsAndLargeSources) {
       bigRgb(E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR, 1922, 2, 1922);
   EngineImage wideSums(E_MI_IVE_IMAGE_TYPE_U32C1, 1921, 2, 1921),
       byteSums(E_MI_IVE_IMAGE_TYPE_U32C1, 32, 6, 32);
-  MI_IVE_Image_t stride7 = u8.copy(), pastBlock = u8.copy(), truncated = u8.copy(), odd = nv12.copy();
+  MI_IVE_Image_t stride7 = *u8.desc(), pastBlock = *u8.desc(), truncated = *u8.desc(), odd = *nv12.desc();
   stride7.u16Stride[0] = 7;
   pastBlock.u64PhyAddr[0] += 4096 - 40;  // the last rows run past the end of the block
   truncated.u64PhyAddr[0] &= 0xFFFFFFFFu;
@@ -219,29 +194,26 @@ TEST_F(MiIveTest, EngineAndScalerRefuseBadDescriptionsAndLargeSources) {
 }
 
 TEST_F(MiIveTest, ScalerCropOfTheDestinationSizeIsCopiedExactly) {
-  EngineImage src = nv12(14, 10, 17), dst = nv12(6, 4, 9), whole = nv12(14, 10, 15);
+  EngineImage src(E_MI_IVE_IMAGE_TYPE_YUV420SP, 14, 10, 17), dst(E_MI_IVE_IMAGE_TYPE_YUV420SP, 6, 4, 9);
   const uint8_t pad = dst.at(0, 6, 1);
-  ASSERT_EQ(stretch(src, {4, 2, 6, 4}, dst), MI_SUCCESS);
+  MI_SCL_DirectBuf_t s = direct(src), d = direct(dst);
+  MI_SYS_WindowRect_t crop{4, 2, 6, 4};
+  ASSERT_EQ(MI_SCL_StretchBuf(&s, &crop, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_SUCCESS);
   for (int k = 0; k < 2; ++k)
     for (int y = 0; y < dst.rows(k); ++y)
       for (int x = 0; x < 6; ++x)
         EXPECT_EQ(dst.at(k, x, y), src.at(k, 4 + x, 2 / (k + 1) + y)) << k << x << y;
   EXPECT_EQ(dst.at(0, 6, 1), pad);
-  // No crop window: the whole source.
-  MI_SCL_DirectBuf_t s = direct(src), d = direct(whole);
-  ASSERT_EQ(MI_SCL_StretchBuf(&s, nullptr, &d, E_MI_SCL_FILTER_TYPE_BILINEAR), MI_SUCCESS);
-  EXPECT_EQ(whole.at(0, 13, 9), src.at(0, 13, 9));
-  EXPECT_EQ(whole.at(1, 13, 4), src.at(1, 13, 4));
 }
 
-// Reductions by exactly three take the engine's own sampling path; they, and a near miss that does
-// not, must give libyuv's bytes in every plane and write nothing else of the destination's block.
+// Reductions by exactly three take the engine's own sampling path; they, and near misses that do
+// not, must leave the destination's whole block as libyuv leaves a twin of it.
 TEST_F(MiIveTest, ReductionsByThreeGiveLibyuvBytes) {
   struct Case {
     const char* name;
     MI_IVE_ImageType_e type;
     uint16_t sw, sh, sStride, dw, dh, dStride;
-    int scl;  // 0: engine resize; else the scaler with this filter, cropping (6, 4) of a larger source
+    int scl;  // 0: engine resize; else the scaler with this filter
   } cases[] = {
       {"1080p", E_MI_IVE_IMAGE_TYPE_YUV420SP, 1920, 1080, 1920, 640, 360, 672, 0},
       {"near miss", E_MI_IVE_IMAGE_TYPE_YUV420SP, 1920, 1080, 1920, 640, 362, 640, 0},
@@ -250,50 +222,35 @@ TEST_F(MiIveTest, ReductionsByThreeGiveLibyuvBytes) {
       {"odd plane", E_MI_IVE_IMAGE_TYPE_U8C1, 45, 27, 47, 15, 9, 15, 0},
       {"plane miss", E_MI_IVE_IMAGE_TYPE_U8C1, 45, 27, 47, 16, 9, 16, 0},
       {"planar rgb", E_MI_IVE_IMAGE_TYPE_U8C3_PLANAR, 96, 48, 96, 32, 16, 40, 0},
-      {"scaler", E_MI_IVE_IMAGE_TYPE_YUV420SP, 160, 100, 160, 50, 30, 56, E_MI_SCL_FILTER_TYPE_BILINEAR},
-      {"nearest", E_MI_IVE_IMAGE_TYPE_YUV420SP, 160, 100, 164, 50, 30, 50, E_MI_SCL_FILTER_TYPE_NEAREST},
+      {"scaler", E_MI_IVE_IMAGE_TYPE_YUV420SP, 150, 90, 160, 50, 30, 56, E_MI_SCL_FILTER_TYPE_BILINEAR},
+      {"nearest", E_MI_IVE_IMAGE_TYPE_YUV420SP, 150, 90, 164, 50, 30, 50, E_MI_SCL_FILTER_TYPE_NEAREST},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EngineImage src(c.type, c.sw, c.sh, c.sStride), dst(c.type, c.dw, c.dh, c.dStride);
+    // Images of one size start with the same bytes.
+    EngineImage src(c.type, c.sw, c.sh, c.sStride), dst(c.type, c.dw, c.dh, c.dStride),
+        want(c.type, c.dw, c.dh, c.dStride);
+    uint8_t* const* s = src.desc()->pu8VirAddr;
+    uint8_t* const* w = want.desc()->pu8VirAddr;
     const bool nv = c.type == E_MI_IVE_IMAGE_TYPE_YUV420SP;
-    const int planes = nv ? 2 : c.type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3;
-    const std::vector<uint8_t> around = dst.outside_pixels();
-    // The source window and libyuv's bytes for it, plane by plane.
-    const int x0 = c.scl ? 6 : 0, y0 = c.scl ? 4 : 0, w = c.scl ? 3 * c.dw : c.sw,
-              h = c.scl ? 3 * c.dh : c.sh;
-    std::vector<std::vector<uint8_t>> want(planes);
-    const uint8_t* s[3];
-    for (int k = 0; k < planes; ++k) {
-      s[k] = &src.at(k, x0, nv && k ? y0 / 2 : y0);
-      want[k].resize(static_cast<size_t>(c.dw) * dst.rows(k));
-    }
     if (nv) {
       libyuv::NV12Scale(
-          s[0], c.sStride, s[1], c.sStride, w, h, want[0].data(), c.dw, want[1].data(), c.dw, c.dw, c.dh,
+          s[0], c.sStride, s[1], c.sStride, c.sw, c.sh, w[0], c.dStride, w[1], c.dStride, c.dw, c.dh,
           c.scl == E_MI_SCL_FILTER_TYPE_NEAREST ? libyuv::kFilterNone : libyuv::kFilterBilinear);
     } else {
-      for (int k = 0; k < planes; ++k)
-        libyuv::ScalePlane(s[k], c.sStride, w, h, want[k].data(), c.dw, c.dw, c.dh, libyuv::kFilterBilinear);
+      for (int k = 0; k < (c.type == E_MI_IVE_IMAGE_TYPE_U8C1 ? 1 : 3); ++k)
+        libyuv::ScalePlane(s[k], c.sStride, c.sw, c.sh, w[k], c.dStride, c.dw, c.dh, libyuv::kFilterBilinear);
     }
     if (c.scl) {
       MI_SCL_DirectBuf_t sb = direct(src), db = direct(dst);
-      MI_SYS_WindowRect_t crop{static_cast<MI_U16>(x0), static_cast<MI_U16>(y0), static_cast<MI_U16>(w),
-                               static_cast<MI_U16>(h)};
-      ASSERT_EQ(MI_SCL_StretchBuf(&sb, &crop, &db, static_cast<MI_SCL_FilterType_e>(c.scl)), MI_SUCCESS);
+      ASSERT_EQ(MI_SCL_StretchBuf(&sb, nullptr, &db, static_cast<MI_SCL_FilterType_e>(c.scl)), MI_SUCCESS);
     } else {
-      const int mode = nv            ? E_MI_IVE_RESIZE_TYPE_YUV420SP
-                       : planes == 1 ? E_MI_IVE_RESIZE_TYPE_U8C1
-                                     : E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR;
+      const int mode = nv                                   ? E_MI_IVE_RESIZE_TYPE_YUV420SP
+                       : c.type == E_MI_IVE_IMAGE_TYPE_U8C1 ? E_MI_IVE_RESIZE_TYPE_U8C1
+                                                            : E_MI_IVE_RESIZE_TYPE_U8C3_PLANAR;
       ASSERT_EQ(resize(*src.desc(), *dst.desc(), mode), MI_SUCCESS);
     }
-    for (int k = 0; k < planes; ++k) {
-      int wrong = 0;
-      for (int y = 0; y < dst.rows(k); ++y)
-        for (int x = 0; x < c.dw; ++x) wrong += dst.at(k, x, y) != want[k][static_cast<size_t>(y) * c.dw + x];
-      EXPECT_EQ(wrong, 0) << "plane " << k;
-    }
-    EXPECT_TRUE(dst.outside_pixels() == around) << "padding, or a row past a plane, was written";
+    EXPECT_TRUE(dst.bytes() == want.bytes());
   }
 }
 
