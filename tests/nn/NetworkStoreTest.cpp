@@ -96,7 +96,9 @@ std::string root_dir() { return ::testing::TempDir() + "netstore." + std::to_str
 void use_config(const Overrides& overrides, const json& network = sample_network()) {
   const std::string root = root_dir();
   for (const std::string& dir : {root, root + "/config", root + "/data"}) mkdir(dir.c_str(), 0755);
-  unlink((root + "/data/models").c_str());  // a reused pid finds an older run's link
+  // A reused pid finds an older run's links, perhaps into another build tree.
+  unlink((root + "/data/models").c_str());
+  unlink((root + "/config/kavo.keyring").c_str());
   symlink(KAVO_BUILT_MODELS, (root + "/data/models").c_str());
   symlink(KAVO_BUILT_MODELS "../../config/kavo.keyring", (root + "/config/kavo.keyring").c_str());
   write_bytes(root + "/config/network.json", network.dump());
